@@ -1,0 +1,22 @@
+// Result images and package files. A package is a PNG whose first five
+// bytes are overwritten with "TSVLP"; restoring the signature gives the PNG
+// back exactly.
+#pragma once
+
+#include <string>
+
+#include "terrain/handles.h"
+
+// Writes `surface` as an 8-bit RGB(A) PNG at `path`. The image goes to a
+// temporary file in the same folder that replaces `path` only once complete,
+// so a failed write never leaves a truncated file under the final name and
+// keeps any previous file of that name. Returns 0, or -1 on any failure.
+int png_save_surface(const std::string& path, SDL_Surface* surface);
+
+// PNG colour type for a surface: 3 palette, 6 RGB with alpha, 2 RGB.
+int png_colortype_from_surface(const SDL_Surface* surface);
+
+// Writes package number n: the PNG stamped with "TSVLP" before it takes the
+// final name. On failure appends "ERROR saving package n" to the console and
+// sets finderror; returns whether the package was written.
+bool save_package(const std::string& path, SDL_Surface* surface, int n);
