@@ -5,9 +5,10 @@
 
 #include "terrain/handles.h"
 
-// The embedded 600 x 112 watermark picture: 0x00FF00FF (key colour) and
-// 0x00FFFFFF (white logo) only.
-extern const uint32_t grfwatmark[600 * 112];
+// The embedded 600 x 112 watermark picture, row-major: 0x00FF00FF (key
+// colour) and 0x00FFFFFF (white logo) only. Drawn at compile time, so it is
+// a reference to constant data rather than an array literal.
+extern const uint32_t (&grfwatmark)[600 * 112];
 
 // Starts SDL video and opens the window (st.pantalla); fatal on failure.
 // Restores the default SIGINT/SIGTERM handlers that SDL replaces.

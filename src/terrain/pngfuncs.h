@@ -3,6 +3,8 @@
 // back exactly.
 #pragma once
 
+#include <png.h>
+
 #include <string>
 
 #include "terrain/handles.h"
@@ -10,11 +12,20 @@
 // Writes `surface` as an 8-bit RGB(A) PNG at `path`. The image goes to a
 // temporary file in the same folder that replaces `path` only once complete,
 // so a failed write never leaves a truncated file under the final name and
-// keeps any previous file of that name. Returns 0, or -1 on any failure.
+// keeps any previous file of that name. Rows are read in place through the
+// surface's pitch as blue-green-red(-alpha) bytes; a surface laid out
+// otherwise is refused. Returns 0, or -1 on any failure (reasons go to
+// standard error: "fopen error: ...", "libpng: error: ...").
 int png_save_surface(const std::string& path, SDL_Surface* surface);
 
 // PNG colour type for a surface: 3 palette, 6 RGB with alpha, 2 RGB.
 int png_colortype_from_surface(const SDL_Surface* surface);
+
+// libpng's warning and error callbacks: print "libpng: warning: %s" or
+// "libpng: error: %s" on standard error. The error callback returns and
+// libpng's own handling then abandons the write in progress.
+void png_user_warn(png_structp png, png_const_charp message);
+void png_user_error(png_structp png, png_const_charp message);
 
 // Writes package number n: the PNG stamped with "TSVLP" before it takes the
 // final name. On failure appends "ERROR saving package n" to the console and

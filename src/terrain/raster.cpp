@@ -2,6 +2,7 @@
 
 #include <SDL_image.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -89,4 +90,25 @@ SurfacePtr CreateResultSurface(int32_t width, int32_t height) {
   SurfacePtr s(SDL_CreateRGBSurface(SDL_HWSURFACE, width, height, 24, 0, 0, 0, 0));
   if (s) std::memset(s->pixels, 0, static_cast<size_t>(s->pitch) * static_cast<size_t>(height));
   return s;
+}
+bool ReadPngSize(const std::string& path, uint32_t& width, uint32_t& height) {
+  width = height = 0;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  unsigned char b[24];
+  const size_t n = std::fread(b, 1, sizeof b, f);
+  std::fclose(f);
+  static const unsigned char sig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  // The IHDR chunk must come first with its fixed data length of 13.
+  static const unsigned char ihdr[8] = {0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  if (n != sizeof b || std::memcmp(b, sig, 8) != 0 || std::memcmp(b + 8, ihdr, 8) != 0) return false;
+  auto be32 = [](const unsigned char* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+  };
+  const uint32_t w = be32(b + 16), h = be32(b + 20);
+  // The format limits both sides to 1 .. 2^31 - 1.
+  if (w == 0 || h == 0 || w > 0x7FFFFFFFu || h > 0x7FFFFFFFu) return false;
+  width = w;
+  height = h;
+  return true;
 }

@@ -14,8 +14,11 @@ SurfacePtr Carga_Imagen(const std::string& path);
 
 // Loads a TIFF elevation raster as 32-bit float heights. Accepts one sample
 // per pixel of 8/16/32-bit signed or unsigned integers or 32/64-bit floats,
-// stripped or tiled, any compression libtiff decodes. Returns null (no
-// message) on any failure or on any other layout.
+// stripped or tiled, any compression libtiff decodes; float32 samples are
+// kept bit for bit. Returns null (no message of its own) on any failure, on
+// any other layout and on a side outside 1..65535. Prints "Ancho/Alto: w/h"
+// and, when the raster has it, "raw_z:" with sample 6010. The raster carries
+// its own size: callers compare it with proj_w x proj_h before reading.
 FloatRasterPtr Carga_Imagen_tif(const std::string& path);
 
 // Reads only a PNG file's header: true and the size when the file starts
@@ -23,9 +26,11 @@ FloatRasterPtr Carga_Imagen_tif(const std::string& path);
 bool ReadPngSize(const std::string& path, uint32_t& width, uint32_t& height);
 
 // Checks without decoding pixels whether Carga_Imagen_tif can read the file
-// as heights. Returns "" when it can (width and height set), otherwise a
-// short reason for the user ("cannot be opened", "unsupported sample
-// layout", ...). `opened` tells whether libtiff could open the file at all.
+// as heights. Returns "" when it can, otherwise a short reason for the user:
+// "cannot be opened", "missing TIFF image size", "invalid TIFF image size",
+// "unsupported TIFF sample layout" or "invalid TIFF tiles". Width and height
+// are set whenever the size tags could be read (0 otherwise). `opened` tells
+// whether libtiff could open the file at all.
 std::string CheckTiffLayout(const std::string& path, uint32_t& width, uint32_t& height, bool& opened);
 
 // Sample (x, y) with row stride proj_w.

@@ -1,0 +1,104 @@
+#include "terrain/graph.h"
+
+#include <algorithm>
+
+#include "support/fixtures.h"
+#include "terrain/raster.h"
+
+namespace {
+
+constexpr uint32_t kKey = 0x00FF00FF;
+constexpr uint32_t kWhite = 0x00FFFFFF;
+
+// Colour of a window pixel, whatever byte depth the display gives it.
+uint32_t WindowRgb(int x, int y) {
+  Uint8 r, g, b;
+  SDL_GetRGB(SDLGetPixel(st.pantalla, x, y), st.pantalla->format, &r, &g, &b);
+  return uint32_t{r} << 16 | uint32_t{g} << 8 | b;
+}
+
+class GraphTest : public StateTest {};
+
+TEST(Watermark, PictureHoldsOnlyKeyAndWhite) {
+  const size_t white = std::count(std::begin(grfwatmark), std::end(grfwatmark), kWhite);
+  const size_t key = std::count(std::begin(grfwatmark), std::end(grfwatmark), kKey);
+  EXPECT_EQ(white + key, 600u * 112u);
+  // A logo, not a blank or a filled banner.
+  EXPECT_GT(white, 600u * 112u / 20);
+  EXPECT_GT(key, 600u * 112u / 2);
+  // A one-pixel key border keeps the logo off the banner's edges.
+  for (int x = 0; x < 600; ++x) {
+    EXPECT_EQ(grfwatmark[x], kKey);
+    EXPECT_EQ(grfwatmark[111 * 600 + x], kKey);
+  }
+}
+
+TEST_F(GraphTest, PreparedWatermarkCarriesThePictureAndTheKey) {
+  PrepareWatermark();
+  ASSERT_TRUE(st.watermark);
+  EXPECT_EQ(st.pwtmk, &grfwatmark[0]);
+  SDL_Surface* w = st.watermark.get();
+  EXPECT_EQ(w->w, 600);
+  EXPECT_EQ(w->h, 112);
+  EXPECT_EQ(w->format->BitsPerPixel, 24);
+  EXPECT_EQ(w->format->Rmask, 0x00FF0000u);
+  EXPECT_TRUE(w->flags & SDL_SRCCOLORKEY);
+  EXPECT_EQ(w->format->colorkey, kKey);  // the picture's key value as a pixel
+  for (int y = 0; y < 112; ++y)
+    for (int x = 0; x < 600; ++x) ASSERT_EQ(SDLGetPixel(w, x, y), grfwatmark[y * 600 + x]) << x << "," << y;
+  // Before any run the window is plain grey, without the watermark.
+  for (int y = 0; y < 600; y += 7)
+    for (int x = 0; x < 600; x += 7) ASSERT_EQ(WindowRgb(x, y), 0xF0F0F0u) << x << "," << y;
+}
+
+TEST(Blit, NegativeColumnsAndZeroValuesAreSkipped) {
+  SurfacePtr s = CreateResultSurface(8, 2);
+  Pinta_Rectangulo(s.get(), 0, 0, 8, 2, 0x010101);
+  // A 13 x 2 block out of an array 14 values wide (value 100 * row + column
+  // + 1, one zero), placed from column -10: only its last three columns land.
+  uint32_t block[2 * 14];
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 14; ++j) block[i * 14 + j] = j == 13 ? 999 : static_cast<uint32_t>(100 * i + j + 1);
+  block[11] = 0;
+  vuelcagrafico(s.get(), -10, 0, 13, 2, 14, block);
+  const uint32_t keep = 0x010101;
+  const uint32_t expect[2][8] = {{11, keep, 13, keep, keep, keep, keep, keep}, {111, 112, 113, keep, keep, keep, keep, keep}};
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(SDLGetPixel(s.get(), x, y), expect[y][x]) << x << "," << y;
+}
+
+TEST_F(GraphTest, FramesLayTheLogoOverTheGraph) {
+  PrepareWatermark();
+  // One white and one key pixel of the picture, both in the top rows.
+  const auto* white = std::find(std::begin(grfwatmark), std::end(grfwatmark), kWhite);
+  const auto* key = std::find(std::begin(grfwatmark), std::end(grfwatmark), kKey);
+  const int wi = static_cast<int>(white - grfwatmark), ki = static_cast<int>(key - grfwatmark);
+
+  // Sector start: the logo over the grey start-up window.
+  SectorStartFrame();
+  EXPECT_EQ(WindowRgb(wi % 600, wi / 600), 0xFFFFFFu);
+  EXPECT_EQ(WindowRgb(ki % 600, ki / 600), 0xF0F0F0u);
+  EXPECT_EQ(WindowRgb(300, 400), 0xF0F0F0u);
+
+  // Hour step: a 120 x 120 graph in the corner of a black buffer.
+  st.sftmp = CreateResultSurface(600, 600);
+  Pinta_Rectangulo(st.sftmp.get(), 0, 0, 120, 120, 0x0000C8);  // red 200
+  HourStepFrame();
+  EXPECT_EQ(WindowRgb(wi % 600, wi / 600), 0xFFFFFFu);
+  EXPECT_EQ(WindowRgb(ki % 600, ki / 600), ki % 600 < 120 && ki / 600 < 120 ? 0xC80000u : 0u);
+  EXPECT_EQ(WindowRgb(60, 115), 0xC80000u);  // below the banner
+  EXPECT_EQ(WindowRgb(119, 119), 0xC80000u);
+  EXPECT_EQ(WindowRgb(120, 119), 0u);
+  EXPECT_EQ(WindowRgb(599, 599), 0u);
+  // Key pixels never cover the graph; white ones always do.
+  int covered = 0;
+  for (int y = 0; y < 112; ++y)
+    for (int x = 0; x < 600; ++x) {
+      const uint32_t want = grfwatmark[y * 600 + x] == kWhite ? 0xFFFFFFu : (x < 120 ? 0xC80000u : 0u);
+      covered += grfwatmark[y * 600 + x] == kWhite;
+      ASSERT_EQ(WindowRgb(x, y), want) << x << "," << y;
+    }
+  EXPECT_GT(covered, 0);
+}
+
+}  // namespace
