@@ -1,6 +1,158 @@
-#include <cstdio>
+// veltano-batch: the processing run from a terminal, for many sectors,
+// scripts and servers; and `verify`, the check of a session folder before
+// upload.
 
-int main() {
-  std::fprintf(stderr, "veltano-batch: not built yet\n");
-  return 2;
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "catalogue/scan.h"
+#include "engine/run.h"
+#include "engine/run_verify.h"
+#include "options.h"
+#include "terminal_platform.h"
+#include "terrain/graph.h"
+#include "terrain/state.h"
+
+namespace {
+
+static_assert(std::atomic<bool>::is_always_lock_free, "the SIGINT handler needs a lock-free store");
+
+extern "C" void OnInterrupt(int) { st.stoprequest.store(true); }
+
+// Ctrl-C asks the run to stop at its next check. A second Ctrl-C ends the
+// process at once (the handler resets itself); no restart, so a pending
+// y/N question returns.
+void InstallInterruptHandler() {
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+std::string Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buf[16];
+  std::strftime(buf, sizeof buf, "%y%m%d", &local);
+  return buf;
+}
+
+std::string StripTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+int Verify(const std::string& dir) {
+  // The report is the command's output proper: standard output.
+  const VerifyResult r =
+      VerifySession(dir, [](const std::string& line) { std::printf("problem: %s\n", line.c_str()); });
+  std::printf("verify %s: %d sector%s, %d file%s checked, %d problem%s\n", dir.c_str(), r.sectors,
+               r.sectors == 1 ? "" : "s", r.files, r.files == 1 ? "" : "s", r.problems,
+               r.problems == 1 ? "" : "s");
+  return r.problems == 0 ? kExitDone : kExitErrors;
+}
+
+// Selects the sectors named on the command line; false at the first name
+// the scan did not admit.
+bool SelectSectors(TerminalPlatform& plat, const std::vector<std::string>& sectors) {
+  if (sectors.empty()) {
+    plat.ListSelectAll(true);
+    return true;
+  }
+  for (const std::string& s : sectors) {
+    const std::string name = s.find('.') == std::string::npos ? s + st.admext : s;
+    const int index = plat.ListFindExact(name);
+    if (index < 0) {
+      plat.Say("veltano-batch: unknown sector '" + s + "': not among the admitted " + st.admext + " rasters");
+      return false;
+    }
+    plat.ListSelect(index, true);
+  }
+  return true;
+}
+
+int Process(const BatchOptions& o) {
+  TerminalPlatform plat(o.quiet, o.yes);
+  SetPlatform(&plat);
+
+  // A terminal program: the graph window goes to SDL's dummy driver.
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  Inicia_SDL();
+  PrepareWatermark();
+  InstallInterruptHandler();
+
+  auto finish = [&](int code) {
+    plat.EndProgress();
+    CloseGraph();
+    SetPlatform(nullptr);
+    return code;
+  };
+
+  st.sesion = o.session_id.empty() ? Today() : o.session_id;
+  st.cu_ext = static_cast<uint8_t>(o.type);
+  st.admext = st.list_ext[st.cu_ext];
+  st.szDirPath = StripTrailingSlashes(o.dir);
+  st.reference_engine = o.reference;
+  st.shade_threads = o.threads;
+
+  if (!DirectoryExists(st.szDirPath)) {
+    plat.Say("veltano-batch: " + o.dir + ": not a directory");
+    return finish(kExitRefused);
+  }
+  if (!listdirect(st.szDirPath, st.admext)) {
+    plat.Say("veltano-batch: There are no files to process in the directory " + st.szDirPath);
+    return finish(kExitRefused);
+  }
+  if (o.has_coords) {
+    st.geoxi = o.lon;
+    st.geoyi = o.lat;
+    st.val_long = 1;
+    st.val_lat = 1;
+  } else if (st.val_long != 1 || st.val_lat != 1) {
+    plat.Say("veltano-batch: no " + std::string(kCoordinatesFile) + " in the work directory; give --lon and --lat");
+  }
+  if (!SelectSectors(plat, o.sectors)) return finish(kExitRefused);
+
+  const int n = plat.ListSelectedCount();
+  char line[512];
+  std::snprintf(line, sizeof line, "veltano-batch: %d sector%s of %dx%d, longitude %f, latitude %f, into %s", n,
+                n == 1 ? "" : "s", st.proj_w, st.proj_h, st.geoxi, st.geoyi, SessionFolder().c_str());
+  plat.Say(line);
+
+  plat.StartRun(n);
+  st.working = 1;
+  ProcessData();
+  plat.EndProgress();
+
+  if (st.stoprequest.load()) {
+    plat.Say("veltano-batch: stopped; every file written so far is complete");
+    return finish(kExitStopped);
+  }
+  const std::vector<CompletionReport> done = plat.completions();
+  if (done.empty()) return finish(kExitRefused);
+  return finish(done.back().finderror ? kExitErrors : kExitDone);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::string error;
+  const std::optional<BatchOptions> o = ParseBatchArgs(args, error);
+  if (!o) {
+    std::fprintf(stderr, "veltano-batch: %s\n%s", error.c_str(), kUsage);
+    return kExitRefused;
+  }
+  if (o->help) {
+    std::fputs(kUsage, stdout);
+    return kExitDone;
+  }
+  if (o->verify) return Verify(o->dir);
+  return Process(*o);
 }

@@ -1,1 +1,209 @@
+// One sector's shading: the engine chosen for the sector, the per-step
+// height checks and elevation copy, and the month and year ends.
 #include "engine/shade.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "engine/accumulate.h"
+#include "engine/march.h"
+#include "terrain/raster.h"
+#include "terrain/state.h"
+
+namespace {
+
+// Margin of the mosaic: the longest ray any sector can be given.
+constexpr int32_t kMosaicPad = 120;
+constexpr float kHighHeight = 8800.0f;
+
+struct SectorShade {
+  bool begun = false;
+  bool reference = false;
+  int32_t S_tot = 0;
+  int32_t W = 0, H = 0;
+  // Production engine.
+  Mosaic mosaic;
+  bool elevation_written = false;
+  int64_t first_low = -1, first_high = -1;  // row-major index of the first own height < 0 / > 8800
+  std::vector<uint8_t> mask;                // the step's shadows
+  std::vector<uint32_t> hours;              // hour mask of the month, packed into shoras at its end
+  bool month_pending = false;               // counts of `month` not yet in the images
+  int32_t month = 0;
+};
+
+SectorShade sh;
+
+void WarnLow(const std::string& sector_id, uint8_t& warnflags) {
+  if (!(warnflags & 1))
+    toconsole("WARNING!! Values under 0 in " + sector_id + ". The app will automatically fix them to 0");
+  warnflags |= 1;
+  st.glbwarning = 1;
+}
+
+void WarnHigh(const std::string& sector_id, uint8_t& warnflags) {
+  if (!(warnflags & 2))
+    toconsole("WARNING!! Unexpected High values of elevations in " + sector_id +
+              ". Please check if your data are in the supported format");
+  warnflags |= 2;
+  st.glbwarning = 1;
+}
+
+// The height as the elevation image stores it: truncated toward zero, a
+// value that is not a number as 0, beyond the 32-bit range saturated.
+uint32_t ElevationValue(float G) {
+  if (std::isnan(G)) return 0;
+  if (G >= 2147483647.0f) return static_cast<uint32_t>(std::numeric_limits<int32_t>::max());
+  if (G <= -2147483648.0f) return static_cast<uint32_t>(std::numeric_limits<int32_t>::min());
+  return static_cast<uint32_t>(static_cast<int32_t>(G));
+}
+
+float OwnHeight(int32_t x, int32_t y) {
+  float G = 0;
+  HeightAt(x, y, G);
+  return G;
+}
+
+void ShadeHourReference(const SunPos& sun, int32_t R, const std::string& sector_id, uint8_t& warnflags,
+                        int32_t m, uint32_t b) {
+  for (int32_t y = 0; y < sh.H; ++y)
+    for (int32_t x = 0; x < sh.W; ++x) {
+      float G = OwnHeight(x, y);
+      if (G < 0) {
+        G = 0;
+        WarnLow(sector_id, warnflags);
+      }
+      if (G > kHighHeight) WarnHigh(sector_id, warnflags);
+      SDLPutPixel(st.elev2png.get(), x, y, ElevationValue(G));
+      if (MarchRay(x, y, G, sun, R)) RecordShadow(x, y, m, b, sh.S_tot);
+    }
+}
+
+// Own heights of the sector, once: where the two warnings first arise and
+// the values for the elevation image.
+void ScanOwnHeights() {
+  for (int32_t y = 0; y < sh.H; ++y)
+    for (int32_t x = 0; x < sh.W; ++x) {
+      const float G = sh.mosaic.Row(y)[x];
+      const int64_t i = static_cast<int64_t>(y) * sh.W + x;
+      if (G < 0 && sh.first_low < 0) sh.first_low = i;
+      if (G > kHighHeight && sh.first_high < 0) sh.first_high = i;
+    }
+}
+
+void WriteElevation() {
+  for (int32_t y = 0; y < sh.H; ++y)
+    for (int32_t x = 0; x < sh.W; ++x)
+      SDLPutPixel(st.elev2png.get(), x, y, ElevationValue(MarchBaseHeight(sh.mosaic.Row(y)[x])));
+}
+
+// Moves the finished month's counts of the production engine into the
+// hour-mask, packed-count and annual-count images.
+void PackMonth() {
+  if (!sh.month_pending) return;
+  sh.month_pending = false;
+  SDL_Surface* packed = MonthImage(sh.month);
+  const int q = MonthShift(sh.month);
+  for (int32_t y = 0; y < sh.H; ++y)
+    for (int32_t x = 0; x < sh.W; ++x) {
+      const size_t i = static_cast<size_t>(y) * sh.W + x;
+      const int32_t c = st.pmeswhs[i];
+      if (c == 0) continue;  // not shaded this month: RecordShadow never touched it
+      SDLPutPixel(st.shoras.get(), x, y, SDLGetPixel(st.shoras.get(), x, y) | sh.hours[i]);
+      SDLPutPixel(packed, x, y, ReplaceField(SDLGetPixel(packed, x, y), q, c));
+      SDLPutPixel(st.sfsuma.get(), x, y, static_cast<uint32_t>(st.presum[i]));
+    }
+}
+
+void ShadeHourFast(const SunPos& sun, int32_t R, const std::string& sector_id, uint8_t& warnflags,
+                   int32_t m, uint32_t b) {
+  // The console lines come in the order their first pixels have in the
+  // reference's row-by-row walk.
+  const bool low = sh.first_low >= 0, high = sh.first_high >= 0;
+  if (low && (!high || sh.first_low < sh.first_high)) {
+    WarnLow(sector_id, warnflags);
+    if (high) WarnHigh(sector_id, warnflags);
+  } else if (high) {
+    WarnHigh(sector_id, warnflags);
+    if (low) WarnLow(sector_id, warnflags);
+  }
+  if (!sh.elevation_written) {
+    WriteElevation();
+    sh.elevation_written = true;
+  }
+
+  if (sh.month_pending && m != sh.month) PackMonth();
+  sh.month = m;
+  sh.month_pending = true;
+
+  const int32_t reach = EffectiveRange(R, sh.W, sh.H);
+  if (reach > sh.mosaic.pad) BuildMosaic(sh.mosaic, reach);
+  MarchMaskFast(sh.mosaic, sun, R, sh.mask.data());
+
+  uint32_t colour;
+  for (int32_t y = 0; y < sh.H; ++y) {
+    const uint8_t* row = sh.mask.data() + static_cast<size_t>(y) * sh.W;
+    for (int32_t x = 0; x < sh.W; ++x) {
+      if (!row[x]) continue;
+      const size_t i = static_cast<size_t>(y) * sh.W + x;
+      sh.hours[i] |= b;
+      ++st.pmeswhs[i];
+      const int32_t a = ++st.presum[i];
+      if (GraphColour(a, sh.S_tot, colour)) PutGraphPixel(x, y, colour);
+    }
+  }
+}
+
+}  // namespace
+
+void ShadeBeginSector(int32_t S_tot) {
+  sh = SectorShade{};
+  sh.begun = true;
+  sh.reference = st.reference_engine;
+  sh.S_tot = S_tot;
+  sh.W = st.proj_w;
+  sh.H = st.proj_h;
+  const size_t n = static_cast<size_t>(sh.W) * static_cast<size_t>(sh.H);
+  assert(st.shoras && st.sfsuma && st.sfwhsinf && st.sfwhscen && st.sfwhssup && st.elev2png && st.sftmp);
+  // The counters are indexed by pixel: never let a short one be written past.
+  if (st.presum.size() != n) st.presum.assign(n, 0);
+  if (st.pmeswhs.size() != n) st.pmeswhs.assign(n, 0);
+  if (sh.reference) return;
+  BuildMosaic(sh.mosaic, kMosaicPad);
+  ScanOwnHeights();
+  sh.mask.assign(n, 0);
+  sh.hours.assign(n, 0);
+}
+
+void ShadeHour(const SunPos& sun, int32_t R, const std::string& sector_id, uint8_t& warnflags, int32_t m,
+               uint32_t b) {
+  assert(m >= 0 && m < 12);
+  if (!sh.begun) ShadeBeginSector(DaylightSteps(deg2rad(st.geoyi)));
+  if (sh.reference)
+    ShadeHourReference(sun, R, sector_id, warnflags, m, b);
+  else
+    ShadeHourFast(sun, R, sector_id, warnflags, m, b);
+}
+
+void ShadeMonthEnd([[maybe_unused]] int32_t m) {
+  assert(!sh.month_pending || sh.month == m);
+  if (!sh.reference) PackMonth();
+}
+
+void ShadeClearMonth() {
+  if (!sh.reference) PackMonth();  // a month whose end was not announced keeps its counts
+  if (st.shoras) Pinta_Rectangulo(st.shoras.get(), 0, 0, st.shoras->w, st.shoras->h, st.negro);
+  std::fill(st.pmeswhs.begin(), st.pmeswhs.end(), 0);
+  std::fill(sh.hours.begin(), sh.hours.end(), 0u);
+}
+
+void ShadeYearEnd() {
+  if (!sh.reference) PackMonth();
+}
+
+void ShadeEndSector() {
+  std::fill(st.presum.begin(), st.presum.end(), 0);
+  sh = SectorShade{};
+}

@@ -20,7 +20,12 @@ extern const uint32_t kColourRamp[100];
 
 // Prepares the sector's shading state from the loaded neighbourhood in st
 // (rasters, matflgarea, result buffers and counters). S_tot is the annual
-// step total (DaylightSteps).
+// step total (DaylightSteps). The engine is chosen here for the whole
+// sector: the reference when st.reference_engine is set, else the
+// production engine, whose masks are identical. The production engine
+// keeps the month's hour masks to itself and writes them, the packed counts
+// and the annual counts into the images at the month's end; st.presum,
+// st.pmeswhs and st.sftmp are up to date after every step with either.
 void ShadeBeginSector(int32_t S_tot);
 
 // Marches every pixel of the sector for one hour step of month m (hour bit
@@ -41,15 +46,18 @@ void ShadeYearEnd();
 void ShadeEndSector();
 
 // Reference engine, kept as the oracle: a direct transcription of the ray
-// march over the nine rasters of st.
+// march over the nine rasters of st. A range beyond the raster size is cut
+// to it, so every read stays inside the neighbour rasters.
 bool MarchRay(int32_t x, int32_t y, float G, const SunPos& sun, int32_t R);
 // Height at ray point (X, Y), or false when the point lies in a missing
-// neighbour.
+// neighbour (flag 0, or flagged but not loaded). -W <= X < 2W, -H <= Y < 2H.
 bool HeightAt(int32_t X, int32_t Y, float& h);
 
 // Records a shaded pixel directly in the result surfaces and counters
-// (month m, hour bit b, annual total S_tot).
+// (month m, hour bit b, annual total S_tot); the graph pixel is drawn only
+// where the sector lies on the 600 x 600 graph buffer.
 void RecordShadow(int32_t x, int32_t y, int32_t m, uint32_t b, int32_t S_tot);
 
-// Progress position after `done` steps of sector i of n.
+// Progress position after `done` steps of sector i of n:
+// floor(100 (i S_tot + done) / (n S_tot)), within 0..100; 0 without steps.
 int32_t ProgressPosition(int32_t i, int32_t n, int32_t done, int32_t S_tot);

@@ -1,0 +1,230 @@
+// veltano-bench: times the shading of one 600 x 600 sector-year (all eight
+// neighbours, R = 120, latitude 40, 139 hour steps) on synthetic rolling
+// hills, with the reference and the production engine in the same run.
+//
+//   veltano-bench [--threads N] [--family png|tif] [--ref-stride K]
+//
+// --ref-stride K times the reference on every K-th hour step only and
+// scales its time to the whole year (a note line says so); the default of
+// 3 keeps the whole run well under two minutes, 1 times the full year.
+// Either way the engines' annual counts over the same steps must agree.
+#include <time.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/shade.h"
+#include "engine/solar.h"
+#include "platform/memory_platform.h"
+#include "terrain/graph.h"
+#include "terrain/raster.h"
+#include "terrain/state.h"
+
+namespace {
+
+constexpr int32_t kSide = 600;
+constexpr int32_t kRange = 120;
+constexpr double kLatitude = 40.0;
+constexpr uint64_t kSeed = 20240615;
+
+struct Options {
+  int threads = 1;
+  bool float_family = false;
+  int ref_stride = 3;
+};
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (a == "--threads" && has_value) {
+      o.threads = std::atoi(argv[++i]);
+      if (o.threads < 1) return false;
+    } else if (a == "--family" && has_value) {
+      const std::string f = argv[++i];
+      if (f != "png" && f != "tif") return false;
+      o.float_family = f == "tif";
+    } else if (a == "--ref-stride" && has_value) {
+      o.ref_stride = std::atoi(argv[++i]);
+      if (o.ref_stride < 1) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+double Unit(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) * 0x1.0p-53; }
+
+// Rolling hills over the 3 x 3 block of sectors: a few long waves in
+// random directions, whole metres, all above 0.
+std::vector<float> Hills(int32_t side) {
+  std::mt19937_64 rng(kSeed);
+  struct Wave {
+    double kx, ky, phase, amp;
+  };
+  std::vector<Wave> waves;
+  for (int i = 0; i < 6; ++i) {
+    const double dir = Unit(rng) * 6.283185307179586;
+    const double length = 120 + Unit(rng) * 380;  // pixels
+    const double k = 6.283185307179586 / length;
+    waves.push_back({k * std::cos(dir), k * std::sin(dir), Unit(rng) * 6.283185307179586,
+                     12 + Unit(rng) * 28});
+  }
+  const int32_t n = 3 * side;
+  std::vector<float> field(static_cast<size_t>(n) * n);
+  for (int32_t y = 0; y < n; ++y)
+    for (int32_t x = 0; x < n; ++x) {
+      double h = 400;
+      for (const Wave& w : waves) h += w.amp * std::sin(w.kx * x + w.ky * y + w.phase);
+      field[static_cast<size_t>(y) * n + x] = static_cast<float>(std::floor(h));
+    }
+  return field;
+}
+
+// The sector (the centre of the field), its eight neighbours and zeroed
+// result buffers, as the surroundings loader would leave them.
+bool InstallSector(const std::vector<float>& field, int32_t side, bool float_family) {
+  st.proj_w = side;
+  st.proj_h = side;
+  st.cu_ext = float_family ? 1 : 0;
+  const int32_t n = 3 * side;
+  for (int flag = 0; flag < 9; ++flag) {
+    const int c = flag / 3, r = flag % 3;  // c: west..east; r: south, own, north
+    const int32_t x0 = c * side, y0 = (2 - r) * side;
+    st.matflgarea[flag] = 1;
+    if (float_family) {
+      auto raster = std::make_unique<FloatRaster>();
+      raster->width = raster->height = static_cast<uint32_t>(side);
+      raster->samples.resize(static_cast<size_t>(side) * side);
+      for (int32_t y = 0; y < side; ++y)
+        for (int32_t x = 0; x < side; ++x)
+          raster->samples[static_cast<size_t>(y) * side + x] = field[static_cast<size_t>(y0 + y) * n + x0 + x];
+      st.AreaRaster(flag) = std::move(raster);
+    } else {
+      SurfacePtr s = CreateResultSurface(side, side);
+      if (!s) return false;
+      for (int32_t y = 0; y < side; ++y)
+        for (int32_t x = 0; x < side; ++x)
+          SDLPutPixel(s.get(), x, y, static_cast<uint32_t>(field[static_cast<size_t>(y0 + y) * n + x0 + x]));
+      st.AreaSurface(flag) = std::move(s);
+    }
+  }
+  for (SurfacePtr* p : {&st.shoras, &st.sfsuma, &st.sfwhsinf, &st.sfwhscen, &st.sfwhssup, &st.elev2png}) {
+    *p = CreateResultSurface(side, side);
+    if (!*p) return false;
+  }
+  st.sftmp = CreateResultSurface(600, 600);
+  st.presum.assign(static_cast<size_t>(side) * side, 0);
+  st.pmeswhs.assign(static_cast<size_t>(side) * side, 0);
+  return st.sftmp != nullptr;
+}
+
+double CpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+struct Timing {
+  double seconds = 0;
+  double cpu = 0;
+  int32_t steps = 0;          // hour steps shaded
+  int64_t shaded = 0;         // pixel-steps shaded
+  std::vector<int32_t> year;  // annual counts
+};
+
+// One sector-year through the run's sequence of calls, timing only the
+// shading itself; every `stride`-th hour step when stride > 1.
+Timing ShadeYear(bool reference, int stride) {
+  st.reference_engine = reference;
+  const double phi = deg2rad(kLatitude);
+  const int32_t S_tot = DaylightSteps(phi);
+  Timing t;
+  uint8_t warnflags = 0;
+  int32_t k_all = 0;
+  const auto start = std::chrono::steady_clock::now();
+  const double cpu_start = CpuSeconds();
+  ShadeBeginSector(S_tot);
+  for (int32_t m = 0; m < 12; ++m) {
+    const SolarDayRec day = SolarDay(15 + kMonthStart[m], phi);
+    uint32_t b = 1;
+    for (int32_t k = 0; k < day.steps; ++k, ++k_all, b <<= 1) {
+      if (k_all % stride != 0) continue;
+      ShadeHour(SunPosition(day, k), kRange, "bench", warnflags, m, b);
+      ++t.steps;
+    }
+    ShadeMonthEnd(m);
+    ShadeClearMonth();
+  }
+  ShadeYearEnd();
+  t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  t.cpu = CpuSeconds() - cpu_start;
+  t.year = st.presum;
+  for (int32_t a : st.presum) t.shaded += a;
+  ShadeEndSector();
+  return t;
+}
+
+void PrintEngine(const char* name, int threads, double seconds, int32_t steps) {
+  const double points = static_cast<double>(kSide) * kSide * (kRange - 1) * steps;
+  std::printf("engine %s threads %d: %.3f s, %.3f Gpts/s\n", name, threads, seconds,
+              points / seconds / 1e9);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  if (!ParseOptions(argc, argv, opt)) {
+    std::fprintf(stderr, "usage: veltano-bench [--threads N] [--family png|tif] [--ref-stride K]\n");
+    return 2;
+  }
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  MemoryPlatform plat;
+  SetPlatform(&plat);
+  Inicia_SDL();
+  st.shade_threads = opt.threads;
+  // The engines march on one thread in this build whatever is asked.
+  const int used_threads = 1;
+  if (opt.threads != used_threads)
+    std::printf("note: --threads %d asked, the engines march on %d thread\n", opt.threads, used_threads);
+
+  if (!InstallSector(Hills(kSide), kSide, opt.float_family)) {
+    std::fprintf(stderr, "veltano-bench: cannot create the sector's buffers\n");
+    return 1;
+  }
+  const int32_t S_tot = DaylightSteps(deg2rad(kLatitude));
+  std::printf("sector %dx%d, all eight neighbours, R %d, latitude %.1f, %d hour steps, %s rasters\n", kSide,
+              kSide, kRange, kLatitude, S_tot, opt.float_family ? "float" : "PNG");
+
+  const Timing fast = ShadeYear(false, 1);
+  std::printf("shaded: %.1f %% of pixel-steps\n",
+              100.0 * static_cast<double>(fast.shaded) / (static_cast<double>(kSide) * kSide * S_tot));
+  const Timing ref = ShadeYear(true, opt.ref_stride);
+  double ref_seconds = ref.seconds, ref_cpu = ref.cpu;
+  if (opt.ref_stride > 1) {
+    ref_seconds = ref.seconds * S_tot / ref.steps;
+    ref_cpu = ref.cpu * S_tot / ref.steps;
+    std::printf("note: reference timed on %d of %d hour steps (one in %d), time scaled to the year\n",
+                ref.steps, S_tot, opt.ref_stride);
+  }
+  const bool same = opt.ref_stride > 1 ? ShadeYear(false, opt.ref_stride).year == ref.year : fast.year == ref.year;
+  if (!same) {
+    std::printf("error: the engines' annual counts differ\n");
+    return 1;
+  }
+  PrintEngine("reference", 1, ref_seconds, S_tot);
+  PrintEngine("fast", used_threads, fast.seconds, S_tot);
+  // Processor time as well: on a shared machine it is the steadier figure.
+  std::printf("processor time: reference %.3f s, fast %.3f s; speed-up %.1fx (elapsed %.1fx)\n", ref_cpu,
+              fast.cpu, ref_cpu / fast.cpu, ref_seconds / fast.seconds);
+  CloseGraph();
+  return 0;
+}

@@ -1,0 +1,47 @@
+// The horizon ray march of one hour step as a shadow mask, in its two
+// implementations: the reference transcription (MarchRay over HeightAt) and
+// the production engine over a padded mosaic of the 3x3 neighbourhood. Both
+// read the neighbourhood in st and give identical masks; the callers record
+// the shaded pixels themselves.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/solar.h"
+
+// Ray range actually marched: R cut to the raster size, so that every ray
+// point stays inside the 3x3 block of sectors whatever the caller passes.
+int32_t EffectiveRange(int32_t R, int32_t W, int32_t H);
+
+// Height the march uses for a pixel's own sample: below 0 counts as 0.
+inline float MarchBaseHeight(float raw) { return raw < 0 ? 0.0f : raw; }
+
+// Reference mask: mask[y*W + x] = 1 when MarchRay shades pixel (x, y) with
+// its own height raised to 0 when negative, else 0. mask has W*H elements.
+void MarchMaskReference(const SunPos& sun, int32_t R, uint8_t* mask);
+
+// The sector and its neighbours as one float raster of (W + 2 pad) x
+// (H + 2 pad) samples: true column X, row Y (both may be negative) at
+// Row(Y)[X]. Samples of a missing neighbour hold -infinity and are never
+// read by a live ray (the per-pixel ray limit stops it first).
+struct Mosaic {
+  int32_t W = 0, H = 0, pad = 0, stride = 0;
+  bool present[9] = {};      // neighbourhood cell present, matflgarea order
+  std::vector<float> cells;  // with a few spare floats at the end for whole-block reads
+  std::vector<float> rowmax; // per mosaic row: greatest sample, NaN and missing ignored
+  const float* Row(int32_t Y) const { return cells.data() + Offset(Y); }
+  float* Row(int32_t Y) { return cells.data() + Offset(Y); }
+  size_t Offset(int32_t Y) const {
+    return static_cast<size_t>(Y + pad) * static_cast<size_t>(stride) + static_cast<size_t>(pad);
+  }
+  float RowMax(int32_t Y) const { return rowmax[static_cast<size_t>(Y + pad)]; }
+};
+
+// Builds the mosaic of the neighbourhood in st (proj_w x proj_h rasters of
+// the cu_ext family) with a margin of `pad` pixels, cut to the raster size.
+void BuildMosaic(Mosaic& mo, int32_t pad);
+
+// Production mask of one hour step from a mosaic whose pad is at least
+// EffectiveRange(R, W, H). Same contract as MarchMaskReference.
+void MarchMaskFast(const Mosaic& mo, const SunPos& sun, int32_t R, uint8_t* mask);

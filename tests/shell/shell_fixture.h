@@ -1,0 +1,96 @@
+// A main window on the Qt platform with automatic answers, for the tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QListWidget>
+#include <QString>
+#include <chrono>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "shell/commands.h"
+#include "shell/main_window.h"
+#include "shell/qt_platform.h"
+#include "support/fixtures.h"
+#include "terrain/graph.h"
+#include "terrain/state.h"
+
+class ShellTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetProjectState();
+    st.sesion = MakeSessionId(std::time(nullptr));
+    plat = std::make_unique<QtPlatform>();
+    plat->SetAutoAnswer(true);
+    SetPlatform(plat.get());
+    win = std::make_unique<MainWindow>(*plat);
+    win->pick_directory = [this] {
+      ++picks;
+      return picked;
+    };
+    win->open_url = [this](const QUrl& url) { opened.push_back(url.toString().toStdString()); };
+    win->show();
+    Pump();
+  }
+  void TearDown() override {
+    win.reset();
+    Pump();
+    if (!st.pantalla) {
+      // A test closed the window, which shuts the graph window down.
+      Inicia_SDL();
+      PrepareWatermark();
+    }
+    SetPlatform(nullptr);
+    plat.reset();
+    ResetProjectState();
+  }
+
+  template <class T>
+  T* Ctl(int id) const {
+    return win->findChild<T*>(QString::number(id));
+  }
+  QListWidget* Sectors() const { return Ctl<QListWidget>(501); }
+
+  // Serves the interface thread's queue for `ms` milliseconds.
+  static void Pump(int ms = 0) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    do {
+      QApplication::processEvents(QEventLoop::AllEvents, 5);
+      if (ms) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } while (std::chrono::steady_clock::now() < end);
+  }
+  // Serves the queue until `done` holds; false after `seconds`.
+  static bool PumpUntil(const std::function<bool()>& done, double seconds = 20.0) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      QApplication::processEvents(QEventLoop::AllEvents, 5);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    Pump();
+    return true;
+  }
+
+  bool HasBox(const std::string& text) const {
+    for (const auto& b : plat->boxes())
+      if (b.text == text) return true;
+    return false;
+  }
+  std::vector<std::string> Console() const {
+    std::vector<std::string> lines;
+    auto* console = Ctl<QListWidget>(502);
+    for (int i = 0; i < console->count(); ++i) lines.push_back(console->item(i)->text().toStdString());
+    return lines;
+  }
+
+  std::unique_ptr<QtPlatform> plat;
+  std::unique_ptr<MainWindow> win;
+  QString picked;
+  int picks = 0;
+  std::vector<std::string> opened;
+};
