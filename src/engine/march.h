@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "engine/solar.h"
@@ -43,5 +45,19 @@ struct Mosaic {
 void BuildMosaic(Mosaic& mo, int32_t pad);
 
 // Production mask of one hour step from a mosaic whose pad is at least
-// EffectiveRange(R, W, H). Same contract as MarchMaskReference.
-void MarchMaskFast(const Mosaic& mo, const SunPos& sun, int32_t R, uint8_t* mask);
+// EffectiveRange(R, W, H). Same contract as MarchMaskReference, whatever
+// the number of threads sharing the rows (0 = one per hardware thread).
+// after_row(y), when given, runs once row y's mask is final, on the thread
+// that marched it: rows are independent, so what it does with row y alone
+// needs no lock.
+void MarchMaskFast(const Mosaic& mo, const SunPos& sun, int32_t R, uint8_t* mask, int threads = 1,
+                   const std::function<void(int32_t y)>& after_row = nullptr);
+
+// The vector kernel of the production march: "scalar", "sse2", "avx2" or
+// "avx512". By default the widest worth having that the processor runs.
+// SetMarchKernel forces one (tests, benchmark) and returns false, changing
+// nothing, when this build or processor lacks it; "" restores the default.
+// The masks are the same with every kernel.
+bool SetMarchKernel(const std::string& name);
+std::string MarchKernelName();
+std::vector<std::string> MarchKernels();  // the available ones, narrowest first

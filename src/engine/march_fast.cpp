@@ -30,12 +30,16 @@
 // evaluated. The 1e-9 radian margin is far wider than the rounding of tan,
 // the product, the quotient and atan together.
 //
-// Lanes. A row is marched in blocks of eight consecutive pixels, step by
+// Lanes. A row is marched in blocks of sixteen consecutive pixels, step by
 // step; one vector comparison against the step's lc settles the block
 // unless a lane rises above it. Blocks past every `pre` in an hour without
-// ambiguous steps (nearly all of them) take a loop with nothing else in it.
-// Each row's mask is written by its own march only, so rows can later be
-// shared out between threads.
+// ambiguous steps (nearly all of them) take a loop with nothing else in it,
+// the scan of march_kernel.h, in the widest version the processor runs.
+// Each row's mask is written by its own march only, so rows are shared out
+// between threads (row_pool.h) with the same masks for any thread count.
+//
+// Bounds by row. |y - Y| at step s is |floor(sy s)| or one more for every
+// row, so the distances and bounds of both cases are found once per hour.
 //
 // Early end. A block stops once, for every live pixel, the greatest sample
 // on the mosaic rows its rays have still to cross minus the pixel's height
@@ -47,11 +51,11 @@
 #include <cmath>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <memory>
 
 #include "engine/march.h"
+#include "engine/march_kernel.h"
+#include "engine/row_pool.h"
 #include "engine/shade.h"
 #include "terrain/state.h"
 
@@ -60,7 +64,7 @@ namespace {
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr double kHalfPi = 1.5707963267948966;
 constexpr double kAngleMargin = 1e-9;
-constexpr int kLanes = 16;  // pixels of a row marched together
+constexpr int kLanes = kMarchLanes;  // pixels of a row marched together
 
 // Largest float not above v / smallest float not below v.
 float FloatDown(double v) {
@@ -95,8 +99,18 @@ struct StepCol {
   double dxa = 0, dxb = 0, dxlo = 0;  // |x - X| of lanes >= pre, < pre, and a floor for any lane
 };
 
+// Distances and bounds of step s for one value of |y - Y|.
+struct StepBound {
+  int32_t ady = -1;  // |y - Y| these are for
+  double dy = 0, da = 0, db = 0;
+  float lca = 0, ua = 0, lcb = 0, ub = 0, lcmin = 0;
+};
+
 struct HourPlan {
   int32_t W = 0, H = 0, R = 0;
+  // By 2s + v: |y - Y| is |floor(sy s)| (v = 0) or that plus one (v = 1)
+  // for every row, so the square roots and roundings are done per hour.
+  std::vector<StepBound> bound;
   double sx = 0, sy = 0, E = 0, tl = 0, th = 0, px = 1;
   std::vector<StepCol> col;  // by s, 1..R-1
   std::vector<int32_t> sc;   // by column: first step outside the sector's columns, R if none
@@ -121,10 +135,24 @@ struct RowScratch {
   std::vector<float> lcmin;   // by step: smallest lower bound any lane can have
   // The common path's data by step, packed: where lanes >= pre read, their
   // lower bound, and the height from which a block can stop at this step.
-  std::vector<const float*> pa;
-  std::vector<float> lca;
+  std::vector<const float*> pa, pb;
+  std::vector<float> lca, lcb;
   std::vector<double> stopg;
 };
+
+StepBound MakeBound(const HourPlan& p, const StepCol& c, int32_t ady) {
+  StepBound b;
+  b.ady = ady;
+  b.dy = ady * p.px;
+  b.da = std::sqrt(c.dxa * c.dxa + b.dy * b.dy);
+  b.db = std::sqrt(c.dxb * c.dxb + b.dy * b.dy);
+  b.lca = LowerBound(b.da, p.tl);
+  b.ua = FloatUp(b.da * p.th);
+  b.lcb = LowerBound(b.db, p.tl);
+  b.ub = FloatUp(b.db * p.th);
+  b.lcmin = LowerBound(std::sqrt(c.dxlo * c.dxlo + b.dy * b.dy), p.tl);
+  return b;
+}
 
 HourPlan PlanHour(const Mosaic& mo, const SunPos& sun, int32_t R) {
   HourPlan p;
@@ -157,6 +185,12 @@ HourPlan PlanHour(const Mosaic& mo, const SunPos& sun, int32_t R) {
     p.any_exact = p.any_exact || c.exact;
     p.max_pre = std::max(p.max_pre, c.pre);
   }
+  p.bound.resize(2 * p.col.size());
+  for (int32_t s = 1; s < R; ++s) {
+    const int32_t offy = static_cast<int32_t>(std::floor(p.sy * s));
+    p.bound[2 * s] = MakeBound(p, p.col[s], std::abs(offy));
+    p.bound[2 * s + 1] = MakeBound(p, p.col[s], std::abs(offy + 1));
+  }
   p.cside = p.sx < 0 ? 0 : (p.sx > 0 ? 2 : 1);
   p.sc.assign(static_cast<size_t>(p.W), R);
   if (p.cside != 1)
@@ -176,7 +210,9 @@ void PlanRow(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
   const int32_t W = p.W, H = p.H, R = p.R;
   rs.step.resize(static_cast<size_t>(R));
   rs.pa.resize(static_cast<size_t>(R));
+  rs.pb.resize(static_cast<size_t>(R));
   rs.lca.resize(static_cast<size_t>(R));
+  rs.lcb.resize(static_cast<size_t>(R));
   rs.stopg.resize(static_cast<size_t>(R));
   int32_t sr = R;
   int rside = 1;
@@ -188,16 +224,27 @@ void PlanRow(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
     t.Y = static_cast<int32_t>(y + p.sy * s);
     t.row = mo.Row(t.Y);
     t.a = t.row + c.off;
-    t.dy = std::abs(y - t.Y) * p.px;
-    t.da = std::sqrt(c.dxa * c.dxa + t.dy * t.dy);
-    t.db = std::sqrt(c.dxb * c.dxb + t.dy * t.dy);
-    t.lca = LowerBound(t.da, p.tl);
-    t.ua = FloatUp(t.da * p.th);
-    t.lcb = LowerBound(t.db, p.tl);
-    t.ub = FloatUp(t.db * p.th);
-    lcmin[s] = LowerBound(std::sqrt(c.dxlo * c.dxlo + t.dy * t.dy), p.tl);
+    const int32_t ady = std::abs(y - t.Y);
+    const StepBound* pb = &p.bound[2 * s];
+    StepBound own;
+    if (pb->ady != ady) ++pb;
+    if (pb->ady != ady) {  // not expected; the direct computation then
+      own = MakeBound(p, c, ady);
+      pb = &own;
+    }
+    const StepBound& b = *pb;
+    t.dy = b.dy;
+    t.da = b.da;
+    t.db = b.db;
+    t.lca = b.lca;
+    t.ua = b.ua;
+    t.lcb = b.lcb;
+    t.ub = b.ub;
+    lcmin[s] = b.lcmin;
     rs.pa[s] = t.a;
+    rs.pb[s] = t.a + 1;
     rs.lca[s] = t.lca;
+    rs.lcb[s] = t.lcb;
     if (sr == R && (t.Y < 0 || t.Y >= H)) {
       sr = s;
       rside = t.Y < 0 ? 2 : 0;
@@ -245,24 +292,6 @@ void PlanRow(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
   }
 }
 
-// Bit j set: lane j's sample minus its height exceeds lc (never for NaN).
-#if defined(__SSE2__)
-inline uint32_t Above(const float* h, const float* g, float lc) {
-  const __m128 l = _mm_set1_ps(lc);
-  uint32_t m = 0;
-  for (int j = 0; j < kLanes; j += 4)
-    m |= static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpgt_ps(_mm_sub_ps(_mm_loadu_ps(h + j), _mm_loadu_ps(g + j)), l)))
-         << j;
-  return m;
-}
-#else
-inline uint32_t Above(const float* h, const float* g, float lc) {
-  uint32_t m = 0;
-  for (int j = 0; j < kLanes; ++j) m |= static_cast<uint32_t>(h[j] - g[j] > lc) << j;
-  return m;
-}
-#endif
-
 // First step in [lo, hi) from which no sample can shade a lane of height
 // gmin or more; hi if there is none. stopg does not grow with s, so the
 // steps that qualify are a tail of the range.
@@ -281,7 +310,7 @@ int32_t StopStep(const double* stopg, int32_t lo, int32_t hi, float gmin) {
 // Marches lanes x0 .. x0+7 of the row: for each step, one comparison of the
 // eight samples against the step's lower bound settles every lane but the
 // rare ones above it.
-void MarchBlock(const HourPlan& p, const RowScratch& rs, int32_t x0, uint8_t* mask) {
+void MarchBlock(const HourPlan& p, const RowScratch& rs, MarchScanFn scan, int32_t x0, uint8_t* mask) {
   const float* g = rs.g.data() + x0;
   const int32_t* ends = rs.ends.data() + x0;
   const int32_t R = p.R;
@@ -320,6 +349,7 @@ void MarchBlock(const HourPlan& p, const RowScratch& rs, int32_t x0, uint8_t* ma
   };
 
   const bool plain = !p.any_exact && x0 >= p.max_pre;
+  uint32_t cand = 0;
   while (live && s < R) {
     if (s >= limit) {
       settle();
@@ -327,29 +357,20 @@ void MarchBlock(const HourPlan& p, const RowScratch& rs, int32_t x0, uint8_t* ma
     }
     if (plain) {
       // Every step reads column x + off with bound lca: the common case.
-      uint32_t cand = 0;
-      for (; s < limit; ++s) {
-        cand = Above(rs.pa[s] + x0, g, rs.lca[s]) & live;
-        if (cand) break;
-      }
+      s = scan(rs.pa.data(), rs.lca.data(), s, limit, x0, g, live, &cand);
       if (!cand) continue;
       const StepRow& t = rs.step[s];
+      const uint32_t before = live;
       resolve(cand, t.a + x0, t.ua, t.da);
       ++s;
-      limit = s;  // settle again before the next step
+      if (live != before) limit = s;  // settle again before the next step
       continue;
     }
     const StepRow& t = rs.step[s];
     const StepCol& c = p.col[s];
     const uint32_t before = live;
-    if (!c.exact && x0 >= c.pre) {
-      const uint32_t cand = Above(t.a + x0, g, t.lca) & live;
-      if (cand) resolve(cand, t.a + x0, t.ua, t.da);
-    } else if (!c.exact && x0 + kLanes <= c.pre) {
-      const uint32_t cand = Above(t.a + 1 + x0, g, t.lcb) & live;
-      if (cand) resolve(cand, t.a + 1 + x0, t.ub, t.db);
-    } else {
-      // Lanes on both sides of `pre`, or an ambiguous fx: the formula itself.
+    if (c.exact) {
+      // An ambiguous fx: the formula itself.
       for (int j = 0; j < kLanes; ++j) {
         if (!(live >> j & 1)) continue;
         const int32_t x = x0 + j;
@@ -364,6 +385,18 @@ void MarchBlock(const HourPlan& p, const RowScratch& rs, int32_t x0, uint8_t* ma
             live &= ~(1u << j);
           }
         }
+      }
+    } else {
+      // Lanes from `pre` on read column x + off, those below it x + off + 1.
+      const int32_t below = std::clamp(c.pre - x0, 0, kLanes);
+      const uint32_t low = (1u << below) - 1;
+      if (live & ~low) {
+        scan(rs.pa.data(), rs.lca.data(), s, s + 1, x0, g, live & ~low, &cand);
+        if (cand) resolve(cand, t.a + x0, t.ua, t.da);
+      }
+      if (live & low) {
+        scan(rs.pb.data(), rs.lcb.data(), s, s + 1, x0, g, live & low, &cand);
+        if (cand) resolve(cand, t.a + 1 + x0, t.ub, t.db);
       }
     }
     ++s;
@@ -398,20 +431,33 @@ void BuildMosaic(Mosaic& mo, int32_t pad) {
   }
 }
 
-void MarchMaskFast(const Mosaic& mo, const SunPos& sun, int32_t R, uint8_t* mask) {
+void MarchMaskFast(const Mosaic& mo, const SunPos& sun, int32_t R, uint8_t* mask, int threads,
+                   const std::function<void(int32_t y)>& after_row) {
   const int32_t W = mo.W, H = mo.H;
   std::fill(mask, mask + static_cast<size_t>(W) * H, uint8_t{0});
   R = EffectiveRange(R, W, H);
   assert(R <= mo.pad || R < 2);
   R = std::min(R, mo.pad);  // never read past the margin
   const double sx = std::sin(sun.sign * sun.azimuth), sy = std::cos(sun.sign * sun.azimuth);
-  if (R < 2 || !std::isfinite(sx) || !std::isfinite(sy) || std::isnan(sun.elevation)) return;
+  if (R < 2 || !std::isfinite(sx) || !std::isfinite(sy) || std::isnan(sun.elevation)) {
+    if (after_row)
+      for (int32_t y = 0; y < H; ++y) after_row(y);
+    return;
+  }
   const HourPlan plan = PlanHour(mo, sun, R);
-  RowScratch rs;
-  for (int32_t y = 0; y < H; ++y) {
+  const MarchScanFn scan = MarchScan();
+  // Each thread's scratch on cache lines of its own.
+  struct alignas(64) Slot {
+    RowScratch rs;
+  };
+  const int n = ShadeThreadCount(threads);
+  const std::unique_ptr<Slot[]> slots(new Slot[static_cast<size_t>(n)]);
+  ForEachRow(n, H, [&](int32_t y, int worker) {
+    RowScratch& rs = slots[static_cast<size_t>(worker)].rs;
     PlanRow(mo, plan, y, rs);
     uint8_t* row_mask = mask + static_cast<size_t>(y) * W;
     // The last block's lanes past W are dead (ends 0) and write nothing.
-    for (int32_t x0 = 0; x0 < W; x0 += kLanes) MarchBlock(plan, rs, x0, row_mask);
-  }
+    for (int32_t x0 = 0; x0 < W; x0 += kLanes) MarchBlock(plan, rs, scan, x0, row_mask);
+    if (after_row) after_row(y);
+  });
 }

@@ -10,11 +10,12 @@
 #include "catalogue/neighbours.h"
 #include "catalogue/scan.h"
 #include "catalogue/surroundings.h"
+#include "engine/row_pool.h"
+#include "engine/run_output.h"
 #include "engine/shade.h"
 #include "engine/solar.h"
 #include "platform/platform.h"
 #include "terrain/graph.h"
-#include "terrain/pngfuncs.h"
 #include "terrain/state.h"
 
 namespace {
@@ -56,7 +57,7 @@ void SetCoordinateControls(bool locked) {
 // the sector's buffers already released; the caller then leaves without
 // another word to the user.
 bool ProcessSector(const std::string& entry, const std::string& folder, int32_t i, int32_t n,
-                   double phi, int32_t S_tot) {
+                   double phi, int32_t S_tot, RunOutput& out) {
   const std::string id = SectorId(entry);
   const std::string path = st.szDirPath + "/" + entry;
 
@@ -84,7 +85,9 @@ bool ProcessSector(const std::string& entry, const std::string& folder, int32_t 
     const SolarDayRec day = SolarDay(15 + kMonthStart[m], phi);
     uint32_t b = 1;
     for (int32_t k = 0; k < day.steps; ++k) {
-      if (StopRequested()) {
+      // The files of earlier months that are ready go to disk here, at a
+      // point where the run looks for a stop anyway.
+      if (StopRequested() || !out.Commit(false)) {
         ReleaseSector(true);
         return false;
       }
@@ -100,7 +103,10 @@ bool ProcessSector(const std::string& entry, const std::string& folder, int32_t 
       ReleaseSector(true);
       return false;
     }
-    save_package(folder + "/" + PackageName(id, m), st.shoras.get(), m);
+    if (!out.Add(folder + "/" + PackageName(id, m), st.shoras.get(), m)) {
+      ReleaseSector(true);
+      return false;
+    }
     ShadeClearMonth();
   }
 
@@ -108,19 +114,16 @@ bool ProcessSector(const std::string& entry, const std::string& folder, int32_t 
   SDL_Surface* const counts[4] = {st.sfsuma.get(), st.sfwhsinf.get(), st.sfwhscen.get(),
                                   st.sfwhssup.get()};
   for (int p = 12; p <= 15; ++p) {
-    if (StopRequested()) {
+    if (!out.Add(folder + "/" + PackageName(id, p), counts[p - 12], p)) {
       ReleaseSector(true);
       return false;
     }
-    save_package(folder + "/" + PackageName(id, p), counts[p - 12], p);
   }
-  if (StopRequested()) {
+  // The sector's files all on disk, and their console lines given, before
+  // the next sector can say anything or end the process.
+  if (!out.Add(folder + "/" + ElevationName(id), st.elev2png.get(), RunOutput::kElevation) || !out.Commit(true)) {
     ReleaseSector(true);
     return false;
-  }
-  if (png_save_surface(folder + "/" + ElevationName(id), st.elev2png.get()) < 0) {
-    toconsole("ERROR saving elev png");
-    st.finderror = 1;
   }
   ShadeEndSector();
   return true;
@@ -187,13 +190,16 @@ void ProcessData() {
   platform().SetProgress(0);
   const int32_t S_tot = DaylightSteps(phi);
 
+  // Files are compressed while the next month is shaded; whichever way the
+  // run ends, nothing is written once this is gone.
+  RunOutput output(ShadeThreadCount(st.shade_threads));
   for (int32_t i = 0; i < n; ++i) {
     if (StopRequested()) {
       ReleaseSector(false);
       return;
     }
     const std::string entry = platform().ListText(index[i]);
-    if (!ProcessSector(entry, folder, i, n, phi, S_tot)) return;
+    if (!ProcessSector(entry, folder, i, n, phi, S_tot, output)) return;
   }
   if (StopRequested()) {
     ReleaseSector(false);

@@ -8,9 +8,16 @@
 // the project (szDirPath, sesion, cu_ext, proj_w/h, geoxi/geoyi and their
 // validity) and the engine choice (reference_engine, shade_threads).
 //
+// Output files are compressed by helper threads while the next month is
+// shaded and put on disk by the worker, in order, at its hour steps and at
+// the sector's end (all of a sector's files are on disk, their error lines
+// given, before the next sector starts); the files and the console lines
+// are those of writing each file on the spot.
+//
 // Stops early once st.stoprequest is set: it checks at every hour step and
 // before every file, and from then on writes no file, makes no platform()
-// call, releases the per-sector buffers and returns. The caller clears
+// call, releases the per-sector buffers, waits for its helper threads and
+// returns. The caller clears
 // st.stoprequest before starting a run; the run never clears it, so a stop
 // asked for before the worker got going is not lost.
 void ProcessData();

@@ -10,6 +10,7 @@
 
 #include "engine/accumulate.h"
 #include "engine/march.h"
+#include "engine/row_pool.h"
 #include "terrain/raster.h"
 #include "terrain/state.h"
 
@@ -32,7 +33,11 @@ struct SectorShade {
   std::vector<uint32_t> hours;              // hour mask of the month, packed into shoras at its end
   bool month_pending = false;               // counts of `month` not yet in the images
   int32_t month = 0;
+  int threads = 1;                          // rows shared among this many threads
+  std::vector<uint32_t> colour;             // graph colour by annual count; kNoColour: not drawn
 };
+
+constexpr uint32_t kNoColour = 0xFFFFFFFFu;
 
 SectorShade sh;
 
@@ -142,18 +147,26 @@ void ShadeHourFast(const SunPos& sun, int32_t R, const std::string& sector_id, u
   if (reach > sh.mosaic.pad) BuildMosaic(sh.mosaic, reach);
   MarchMaskFast(sh.mosaic, sun, R, sh.mask.data());
 
-  uint32_t colour;
-  for (int32_t y = 0; y < sh.H; ++y) {
-    const uint8_t* row = sh.mask.data() + static_cast<size_t>(y) * sh.W;
+  // Each row is recorded by the thread that marched it, right after: every
+  // pixel is written by exactly one thread, so the counts and the graph are
+  // the same for any number of threads.
+  SDL_Surface* graph = st.sftmp.get();
+  const int32_t gw = std::min(sh.W, graph->w), gh = std::min(sh.H, graph->h);
+  MarchMaskFast(sh.mosaic, sun, R, sh.mask.data(), sh.threads, [&](int32_t y) {
+    const size_t base = static_cast<size_t>(y) * sh.W;
+    const uint8_t* row = sh.mask.data() + base;
+    uint32_t* hours = sh.hours.data() + base;
+    int32_t* month = st.pmeswhs.data() + base;
+    int32_t* year = st.presum.data() + base;
     for (int32_t x = 0; x < sh.W; ++x) {
       if (!row[x]) continue;
-      const size_t i = static_cast<size_t>(y) * sh.W + x;
-      sh.hours[i] |= b;
-      ++st.pmeswhs[i];
-      const int32_t a = ++st.presum[i];
-      if (GraphColour(a, sh.S_tot, colour)) PutGraphPixel(x, y, colour);
+      hours[x] |= b;
+      ++month[x];
+      const int32_t a = ++year[x];
+      const uint32_t c = static_cast<size_t>(a) < sh.colour.size() ? sh.colour[static_cast<size_t>(a)] : kNoColour;
+      if (c != kNoColour && y < gh && x < gw) SDLPutPixel(graph, x, y, c);
     }
-  }
+  });
 }
 
 }  // namespace
@@ -171,6 +184,13 @@ void ShadeBeginSector(int32_t S_tot) {
   if (st.presum.size() != n) st.presum.assign(n, 0);
   if (st.pmeswhs.size() != n) st.pmeswhs.assign(n, 0);
   if (sh.reference) return;
+  sh.threads = ShadeThreadCount(st.shade_threads);
+  // One colour per possible annual count (at most one per step of the year).
+  sh.colour.assign(static_cast<size_t>(std::max(S_tot, 0)) + 2, kNoColour);
+  for (size_t a = 0; a < sh.colour.size(); ++a) {
+    uint32_t c;
+    if (GraphColour(static_cast<int32_t>(a), S_tot, c)) sh.colour[a] = c;
+  }
   BuildMosaic(sh.mosaic, kMosaicPad);
   ScanOwnHeights();
   sh.mask.assign(n, 0);

@@ -1,5 +1,6 @@
 // The production march against the reference, mask for mask, on random
-// terrains, neighbourhoods, ranges, latitudes and awkward sun directions.
+// terrains, neighbourhoods, ranges, latitudes and awkward sun directions,
+// with every vector kernel this processor has and 1 to 4 threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -67,21 +68,48 @@ Field MakeTerrain(std::mt19937_64& rng, int W, int H, Kind kind, bool float_fami
   return f;
 }
 
-// First pixel where the two engines disagree for this sun, or "" if none.
-std::string Disagreement(const Mosaic& mo, const SunPos& sun, int32_t R) {
+// Restores the default kernel however a test ends.
+struct KernelReset {
+  KernelReset() = default;
+  KernelReset(const KernelReset&) = delete;
+  KernelReset& operator=(const KernelReset&) = delete;
+  ~KernelReset() { SetMarchKernel(""); }
+};
+
+// First pixel where the production engine (with the given kernel and
+// threads) disagrees with the reference mask, or "" if none.
+std::string Disagreement(const Mosaic& mo, const SunPos& sun, int32_t R, const std::vector<uint8_t>& ref,
+                         const std::string& kernel, int threads) {
+  KernelReset reset;
+  EXPECT_TRUE(SetMarchKernel(kernel)) << kernel;
   const size_t n = static_cast<size_t>(st.proj_w) * st.proj_h;
-  std::vector<uint8_t> ref(n), fast(n);
-  MarchMaskReference(sun, R, ref.data());
-  MarchMaskFast(mo, sun, R, fast.data());
+  std::vector<uint8_t> fast(n, 7);
+  MarchMaskFast(mo, sun, R, fast.data(), threads);
   for (size_t i = 0; i < n; ++i)
     if (ref[i] != fast[i]) {
       std::ostringstream os;
       os.precision(17);
-      os << "pixel (" << i % st.proj_w << ", " << i / st.proj_w << ") reference " << int(ref[i])
-         << " fast " << int(fast[i]) << ", R " << R << ", sign " << sun.sign << ", azimuth "
-         << sun.azimuth << ", elevation " << sun.elevation;
+      os << "kernel " << kernel << ", " << threads << " threads: pixel (" << i % st.proj_w << ", "
+         << i / st.proj_w << ") reference " << int(ref[i]) << " fast " << int(fast[i]) << ", R " << R
+         << ", sign " << sun.sign << ", azimuth " << sun.azimuth << ", elevation " << sun.elevation;
       return os.str();
     }
+  return "";
+}
+
+// Every kernel, each with a thread count that moves on from case to case
+// (and from kernel to kernel), so that the cases together cover every
+// pairing of kernel and 1 to 4 threads.
+std::string Disagreement(const Mosaic& mo, const SunPos& sun, int32_t R, uint64_t rotation) {
+  const size_t n = static_cast<size_t>(st.proj_w) * st.proj_h;
+  std::vector<uint8_t> ref(n);
+  MarchMaskReference(sun, R, ref.data());
+  const std::vector<std::string> kernels = MarchKernels();
+  for (size_t k = 0; k < kernels.size(); ++k) {
+    const int threads = 1 + static_cast<int>((rotation + k) % 4);
+    const std::string bad = Disagreement(mo, sun, R, ref, kernels[k], threads);
+    if (!bad.empty()) return bad;
+  }
   return "";
 }
 
@@ -142,7 +170,7 @@ void RunCase(const Case& c, const std::vector<SunPos>& suns) {
   Mosaic mo;
   BuildMosaic(mo, 120);
   for (size_t k = 0; k < suns.size(); ++k) {
-    const std::string bad = Disagreement(mo, suns[k], c.R);
+    const std::string bad = Disagreement(mo, suns[k], c.R, c.seed + k);
     if (!bad.empty()) {
       ADD_FAILURE() << "hour step " << k << ": " << bad;
       return;
@@ -249,7 +277,66 @@ TEST_F(MarchDiff, HeightsAtTheElevationBoundary) {
       BuildMosaic(mo, 120);
       const SunPos east = SunToward(1, kPi / 2, e);
       SCOPED_TRACE("elevation " + std::to_string(e) + " distance " + std::to_string(dist));
-      EXPECT_EQ(Disagreement(mo, east, W), "");
+      for (uint64_t rotation = 0; rotation < 4; ++rotation) EXPECT_EQ(Disagreement(mo, east, W, rotation), "");
+    }
+  }
+}
+
+// The kernels this build offers: the portable one everywhere, the SSE2
+// baseline and whatever wider ones the processor runs on x86-64.
+TEST(MarchKernels, PortableAndBaselineAlwaysThereUnknownRefused) {
+  KernelReset reset;
+  const std::vector<std::string> k = MarchKernels();
+  ASSERT_FALSE(k.empty());
+  EXPECT_EQ(k.front(), "scalar");
+#if defined(__x86_64__)
+  ASSERT_GE(k.size(), 2u);
+  EXPECT_EQ(k[1], "sse2");
+#endif
+  const std::string before = MarchKernelName();
+  EXPECT_FALSE(SetMarchKernel("mmx"));
+  EXPECT_EQ(MarchKernelName(), before);
+  for (const std::string& name : k) {
+    EXPECT_TRUE(SetMarchKernel(name));
+    EXPECT_EQ(MarchKernelName(), name);
+  }
+  EXPECT_TRUE(SetMarchKernel(""));
+  EXPECT_EQ(MarchKernelName(), before);
+  EXPECT_NE(before, "avx512");  // little gain, possible clock cost: never the default
+}
+
+// Rows shared out among threads: each row's mask, and what the per-row
+// callback sees, is the same for every thread count and every kernel.
+TEST_F(MarchDiff, SameMasksAndRowsForAnyThreadCount) {
+  Case c = RandomCase(9200, 150, 150);
+  c.W = 157;
+  c.H = 211;
+  c.R = 90;
+  c.kind = Kind::Hills;
+  std::mt19937_64 rng(c.seed);
+  InstallSector(MakeTerrain(rng, c.W, c.H, c.kind, c.float_family), c.float_family, c.present);
+  Mosaic mo;
+  BuildMosaic(mo, 120);
+  const size_t n = static_cast<size_t>(c.W) * c.H;
+  KernelReset reset;
+  for (const SunPos& sun : YearSuns(c.lat, 17)) {
+    std::vector<uint8_t> first;
+    for (const std::string& kernel : MarchKernels()) {
+      ASSERT_TRUE(SetMarchKernel(kernel));
+      for (int threads : {1, 2, 3, 4, 7}) {
+        std::vector<uint8_t> mask(n, 9);
+        std::vector<int> seen(static_cast<size_t>(c.H), 0);
+        std::vector<uint8_t> copy(n, 9);
+        MarchMaskFast(mo, sun, c.R, mask.data(), threads, [&](int32_t y) {
+          ++seen[static_cast<size_t>(y)];
+          const size_t row = static_cast<size_t>(y) * c.W;
+          std::copy(mask.begin() + row, mask.begin() + row + c.W, copy.begin() + row);
+        });
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), c.H) << kernel << " " << threads;
+        EXPECT_EQ(copy, mask) << kernel << " " << threads;  // each row final when handed over
+        if (first.empty()) first = mask;
+        ASSERT_EQ(mask, first) << kernel << " " << threads;
+      }
     }
   }
 }
