@@ -19,6 +19,7 @@ namespace {
 constexpr int32_t kMinSide = 120;
 constexpr int32_t kMaxSide = 600;
 
+constexpr const char* kNotAFileMsg = "DISCARDED: The file is not a regular file - ";
 constexpr const char* kNameMsg =
     "DISCARDED: The name of the file doesn't match requirements (see manual) - ";
 constexpr const char* kWidthMismatchMsg =
@@ -157,6 +158,14 @@ uint8_t listdirect(const std::string& dir, const std::string& ext) {
       continue;
     }
 
+    // A FIFO or device named like a raster is no raster, and opening it
+    // could block the scan for ever.
+    struct stat sb;
+    if (stat(path.c_str(), &sb) == 0 && !S_ISREG(sb.st_mode)) {
+      toconsole(kNotAFileMsg + name);
+      continue;
+    }
+
     int64_t w = 0, h = 0;
     if (!CandidateSize(path, name, w, h)) continue;
 
@@ -207,6 +216,7 @@ uint8_t DirectoryExists(const std::string& path) {
 }
 
 bool ReadCoordinatesFile(const std::string& path, double& lon, double& lat) {
+  if (!IsRegularFile(path)) return false;  // a FIFO would block the open
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
   uint8_t buf[16];

@@ -1,6 +1,7 @@
 #include "terrain/raster.h"
 
 #include <SDL_image.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -8,8 +9,53 @@
 #include "platform/platform.h"
 #include "terrain/state.h"
 
+namespace {
+
+uint32_t Be32(const unsigned char* p) {
+  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+
+// Whether the file is a PNG the image library can be trusted with: its
+// signature, an IHDR of a size a sector raster could have, and chunks that
+// all lie inside the file up to IEND. The library's reader ignores short
+// reads, so a chunk running past the end would make it parse stale bytes
+// for ever; and without the signature check any other format the library
+// knows (a BMP named .png) would be decoded as a raster.
+bool PngStructureOk(const std::string& path) {
+  if (!IsRegularFile(path)) return false;
+  uint32_t w = 0, h = 0;
+  if (!ReadPngSize(path, w, h)) return false;
+  if (w > 65535 || h > 65535 || uint64_t{w} * h > (uint64_t{1} << 26)) return false;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  std::fseek(f, 0, SEEK_END);
+  const long size = std::ftell(f);
+  long pos = 8;
+  bool ok = false;
+  unsigned char head[8];
+  while (size > 0 && pos + 12 <= size) {
+    if (std::fseek(f, pos, SEEK_SET) != 0 || std::fread(head, 1, 8, f) != 8) break;
+    const uint32_t len = Be32(head);
+    if (len > 0x7FFFFFFFu || pos + 12 + static_cast<long>(len) > size) break;
+    if (std::memcmp(head + 4, "IEND", 4) == 0) {
+      ok = true;
+      break;
+    }
+    pos += 12 + static_cast<long>(len);
+  }
+  std::fclose(f);
+  return ok;
+}
+
+}  // namespace
+
+bool IsRegularFile(const std::string& path) {
+  struct stat sb;
+  return stat(path.c_str(), &sb) == 0 && S_ISREG(sb.st_mode);
+}
+
 SurfacePtr Carga_Imagen(const std::string& path) {
-  SDL_Surface* loaded = IMG_Load(path.c_str());
+  SDL_Surface* loaded = PngStructureOk(path) ? IMG_Load(path.c_str()) : nullptr;
   if (!loaded)
     FatalBox(std::string("Fatal Error Loading Data.") + kFatalTail + kSupportAddress, "Error!", false, 1);
   SDL_Surface* converted = SDL_DisplayFormat(loaded);

@@ -21,6 +21,10 @@ SurfacePtr Carga_Imagen(const std::string& path);
 // its own size: callers compare it with proj_w x proj_h before reading.
 FloatRasterPtr Carga_Imagen_tif(const std::string& path);
 
+// True for a regular file (after symlinks): not a directory, FIFO or device,
+// whose open could block or whose contents are not a raster.
+bool IsRegularFile(const std::string& path);
+
 // Reads only a PNG file's header: true and the size when the file starts
 // with a valid PNG signature and IHDR chunk.
 bool ReadPngSize(const std::string& path, uint32_t& width, uint32_t& height);

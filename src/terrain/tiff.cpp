@@ -27,6 +27,8 @@ struct TiffBufferFree {
 using TiffBuffer = std::unique_ptr<void, TiffBufferFree>;
 
 TiffPtr OpenTiff(const std::string& path) {
+  // A FIFO named like a raster would block the open for ever.
+  if (!IsRegularFile(path)) return nullptr;
   TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
   if (!opts) return TiffPtr(TIFFOpen(path.c_str(), "r"));
   TIFFOpenOptionsSetWarningHandlerExtR(opts, SilenceWarning, nullptr);
