@@ -34,73 +34,38 @@ class HeightsTest : public StateTest {
 };
 
 TEST_F(HeightsTest, SearchMaxHExamples) {
-  HeightRecord r;
-  SurfacePtr spike = SurfaceOf(120, 120, [](int x, int y) { return x == 10 && y == 20 ? 50u : 0u; });
-  SearchMaxH(r, spike.get(), nullptr);
-  EXPECT_EQ(r.hmax, 50);
-  EXPECT_EQ(r.x, 10);
-  EXPECT_EQ(r.y, 20);
-  EXPECT_EQ(r.mean, 50);
-
-  // Each row start rises 10 above the end of the row before; the first
-  // pixel is compared with itself.
-  SurfacePtr wall = SurfaceOf(120, 120, [](int x, int) { return x == 0 ? 10u : 0u; });
-  SearchMaxH(r, wall.get(), nullptr);
-  EXPECT_EQ(r.hmax, 10);
-  EXPECT_EQ(r.x, 0);
-  EXPECT_EQ(r.y, 1);
-  EXPECT_EQ(r.mean, 10);
-
-  // Rises of 5 and 9: the mean truncates, the first largest keeps its place.
-  SurfacePtr steps = SurfaceOf(120, 120, [](int x, int y) {
-    if (y != 3) return 0u;
-    return x < 4 ? 0u : x < 8 ? 5u : x < 50 ? 14u : x < 60 ? 0u : 9u;
-  });
-  SearchMaxH(r, steps.get(), nullptr);
-  EXPECT_EQ(r.hmax, 9);
-  EXPECT_EQ(r.x, 8);
-  EXPECT_EQ(r.y, 3);
-  EXPECT_EQ(r.mean, 7);
+  const struct {
+    const char* name;
+    HeightFn f;
+    HeightRecord want;  // hmax, x, y, mean
+  } cases[] = {
+      {"spike", [](int x, int y) { return x == 10 && y == 20 ? 50u : 0u; }, {50, 10, 20, 50}},
+      // Each row start rises 10 above the end of the row before; the first
+      // pixel is compared with itself.
+      {"wall", [](int x, int) { return x == 0 ? 10u : 0u; }, {10, 0, 1, 10}},
+      // Rises of 5 and 9: the mean truncates, the first largest keeps its place.
+      {"steps", [](int x, int y) { return y != 3 ? 0u : x < 4 ? 0u : x < 8 ? 5u : x < 50 ? 14u : x < 60 ? 0u : 9u; },
+       {9, 8, 3, 7}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HeightRecord r;
+    SearchMaxH(r, SurfaceOf(120, 120, c.f).get(), nullptr);
+    EXPECT_EQ(std::vector<int32_t>({r.hmax, r.x, r.y, r.mean}),
+              std::vector<int32_t>({c.want.hmax, c.want.x, c.want.y, c.want.mean}));
+  }
 }
 
 TEST_F(HeightsTest, SearchMaxHOnFloatHeights) {
   st.cu_ext = 1;
   HeightRecord r;
-  // Truncated before differencing: 0.9 -> 0, 4.9 -> 4, a step of 4.
-  FloatRasterPtr t = RasterOf(120, 120, [](int x, int y) { return y == 0 && x == 1 ? 4.9f : 0.9f; });
-  SearchMaxH(r, nullptr, t.get());
-  EXPECT_EQ(r.hmax, 4);
-  EXPECT_EQ(r.x, 1);
-
-  // Negative heights truncate toward zero; samples that are no number or
-  // beyond 32 bits are read without undefined behaviour.
-  FloatRasterPtr odd = RasterOf(120, 120, [](int x, int y) {
-    if (y != 2) return -3.9f;
-    return x == 5 ? NAN : x == 6 ? 1e30f : x == 7 ? -1e30f : -3.9f;
-  });
-  SearchMaxH(r, nullptr, odd.get());
+  // Heights truncate toward zero before differencing; samples that are no
+  // number or beyond 32 bits are read without undefined behaviour.
+  SearchMaxH(r, nullptr, RasterOf(120, 120, [](int x, int y) {
+               return y != 2 ? -3.9f : x == 5 ? NAN : x == 6 ? 1e30f : x == 7 ? -1e30f : -3.9f;
+             }).get());
   EXPECT_EQ(r.hmax, INT32_MAX);
   EXPECT_EQ(r.x, 6);
-}
-
-TEST_F(HeightsTest, LoadHeightCachesPerSector) {
-  plat.ListAdd("0101.png");
-  plat.ListAdd("0102.png");
-  st.prmaxheight.assign(2, HeightRecord{});
-  SurfacePtr gentle = SurfaceOf(120, 120, [](int x, int) { return static_cast<uint32_t>(3 * x); });
-  LoadHeight("01", 2, gentle.get(), nullptr);
-  // Only rises of 3: nothing found, stored as computed.
-  EXPECT_EQ(st.prmaxheight[1].hmax, 1);
-  EXPECT_EQ(st.prmaxheight[0].hmax, 0);
-
-  SurfacePtr spike = SurfaceOf(120, 120, [](int x, int y) { return x == 7 && y == 8 ? 90u : 0u; });
-  LoadHeight("01", 2, spike.get(), nullptr);
-  EXPECT_EQ(st.prmaxheight[1].hmax, 1);  // already known: not recomputed
-  LoadHeight("01", 1, spike.get(), nullptr);
-  EXPECT_EQ(st.prmaxheight[0].hmax, 90);
-  EXPECT_EQ(st.prmaxheight[0].x, 7);
-  LoadHeight("01", 3, spike.get(), nullptr);  // not listed: nothing stored
-  EXPECT_EQ(st.prmaxheight.size(), 2u);
 }
 
 // A 600 x 600 project around sector 0505 with every name listed; the
@@ -132,34 +97,21 @@ class RangeTest : public StateTest {
   }
 };
 
-TEST_F(RangeTest, CentreOnly) {
+TEST_F(RangeTest, CentreOnlyAtSeveralLatitudes) {
   Set(4, 10);
   testing::internal::CaptureStdout();
   EXPECT_EQ(Range(40), 39);
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("Rango Calculado= 39\n"), std::string::npos);
-  EXPECT_NE(out.find("Rango Final= 39\n"), std::string::npos);
-
-  EXPECT_EQ(Range(0), 14);
-  Set(4, 1);
-  EXPECT_EQ(Range(0), 1);
-
-  Set(4, 10);
-  testing::internal::CaptureStdout();
   EXPECT_EQ(Range(60), 120);
-  const std::string polar = testing::internal::GetCapturedStdout();
-  EXPECT_NE(polar.find("Rango Calculado= 169\n"), std::string::npos);
-  EXPECT_NE(polar.find("Rango Final= 120\n"), std::string::npos);
-
+  const std::string out = testing::internal::GetCapturedStdout();
+  for (const char* line : {"Rango Calculado= 39\n", "Rango Final= 39\n", "Rango Calculado= 169\n", "Rango Final= 120\n"})
+    EXPECT_NE(out.find(line), std::string::npos) << line;
+  EXPECT_EQ(Range(0), 14);
   EXPECT_EQ(Range(70), 120);
   EXPECT_EQ(Range(-70), 120);
-}
-
-TEST_F(RangeTest, OutOfRangeQuotientBecomes120) {
+  Set(4, 1);
+  EXPECT_EQ(Range(0), 1);
+  // A quotient that does not fit becomes 120.
   Set(4, INT32_MAX);
-  EXPECT_EQ(Range(60), 120);
-  Set(4, 10);
-  Set(7, INT32_MAX, 5, 300);
   EXPECT_EQ(Range(60), 120);
 }
 

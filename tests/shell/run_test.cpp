@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -56,27 +57,10 @@ class ShellRunTest : public ShellTest {
   TempDir dir;
 };
 
-TEST_F(ShellRunTest, RunEndsWithTheCompletionDialog) {
-  MakeProject(2);
-  Ctl<QPushButton>(204)->click();
-  ASSERT_TRUE(RunEnded());
-  ASSERT_EQ(plat->dialogs().size(), 1u);
-  const auto done = plat->dialogs()[0];
-  EXPECT_EQ(done.title, "Work Done!");
-  const std::string folder = dir.str() + "/Session" + st.sesion;
-  EXPECT_NE(std::find(done.texts.begin(), done.texts.end(), folder), done.texts.end());
-  EXPECT_EQ(done.texts.back(), "No Errors logged during the process");
-
-  const auto files = SessionFiles();
-  EXPECT_EQ(files.size(), 34u);
-  EXPECT_TRUE(files.count("vto_package_0101_15.vtp"));
-  EXPECT_TRUE(files.count("0201.png"));
-  EXPECT_TRUE(fs::exists(dir / "pr_data.vtd"));
-  EXPECT_EQ(Ctl<QProgressBar>(601)->value(), 100);
-  ExpectControlsRestored();
-  EXPECT_TRUE(plat->boxes().empty());
-  EXPECT_EQ(st.sftmp, nullptr);
-}
+const std::vector<std::string> kDoneHead = {"Selected Data have been processed", "Results have been stored in:",
+                                            "What's next?",
+                                            "To finish building you radiation map you must upload the results",
+                                            "to your project in the web page of the veltano open platform"};
 
 TEST_F(ShellRunTest, CompletionDialogReportsErrorsAndWarnings) {
   MakeProject(1, 9000);
@@ -85,23 +69,24 @@ TEST_F(ShellRunTest, CompletionDialogReportsErrorsAndWarnings) {
   Ctl<QPushButton>(204)->click();
   ASSERT_TRUE(RunEnded());
   ASSERT_EQ(plat->dialogs().size(), 1u);
-  const std::vector<std::string> texts = plat->dialogs()[0].texts;
-  const std::vector<std::string> tail(texts.end() - 5, texts.end());
-  const std::vector<std::string> expected = {"Oops! It seems there was an Error during the process",
-                                             "Review the console log. Some results may be omited or corrupted",
-                                             "This could throw an error when you upload the results",
-                                             "There were some Warnings during the process",
-                                             "Please review the console to check them out"};
-  EXPECT_EQ(tail, expected);
+  std::vector<std::string> expected = kDoneHead;
+  expected.insert(expected.end(), {dir.str() + "/Session" + st.sesion,
+                                   "Oops! It seems there was an Error during the process",
+                                   "Review the console log. Some results may be omited or corrupted",
+                                   "This could throw an error when you upload the results",
+                                   "There were some Warnings during the process",
+                                   "Please review the console to check them out"});
+  EXPECT_EQ(plat->dialogs()[0].title, "Work Done!");
+  EXPECT_EQ(plat->dialogs()[0].texts, expected);
   const auto lines = Console();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "ERROR saving package 0"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "ERROR saving elev png"), lines.end());
-  bool warned = false;
-  for (const auto& l : lines) warned |= l.rfind("WARNING!! Unexpected High values of elevations in 0101", 0) == 0;
-  EXPECT_TRUE(warned);
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.starts_with("WARNING!! Unexpected High values of elevations in 0101");
+  }));
 }
 
-TEST_F(ShellRunTest, CancelLeavesNoNewFileAndRestoresTheControls) {
+TEST_F(ShellRunTest, CancelLeavesNoNewFileAndANewRunCompletes) {
   MakeProject(3);
   Ctl<QPushButton>(204)->click();
   // Well into the run: some hour steps shaded.
@@ -109,26 +94,40 @@ TEST_F(ShellRunTest, CancelLeavesNoNewFileAndRestoresTheControls) {
   ASSERT_EQ(st.working, 1) << "the run ended before it could be cancelled";
   EXPECT_TRUE(Ctl<QLineEdit>(401)->isReadOnly());
   win->Command(205);
+  // Nothing from the stopped run reaches the files or the window afterwards.
   const auto after_cancel = SessionFiles();
   const int progress = Ctl<QProgressBar>(601)->value();
+  const size_t lines = Console().size();
   Pump(400);
   EXPECT_EQ(SessionFiles(), after_cancel);
+  EXPECT_EQ(Ctl<QProgressBar>(601)->value(), progress);
+  EXPECT_EQ(Console().size(), lines);
   EXPECT_EQ(st.working, 0);
-  EXPECT_FALSE(win->hThread1.joinable());
   ExpectControlsRestored();
-  EXPECT_EQ(Ctl<QProgressBar>(601)->value(), progress);  // keeps its last position
   ASSERT_EQ(plat->boxes().size(), 1u);
   EXPECT_EQ(plat->boxes()[0].text, "Process Cancelled");
+  EXPECT_EQ(plat->boxes()[0].caption, "Info");
+  EXPECT_EQ(plat->boxes()[0].icon, BoxIcon::Info);
+  EXPECT_TRUE(plat->boxes()[0].owned);
   EXPECT_TRUE(plat->dialogs().empty());
   EXPECT_EQ(st.sftmp, nullptr);
   EXPECT_TRUE(st.presum.empty());
 
-  // And a new run works from a clean start.
+  // A new run works from a clean start, to the completion dialog.
   plat->ClearRecords();
   Ctl<QPushButton>(204)->click();
   ASSERT_TRUE(RunEnded());
-  EXPECT_EQ(plat->dialogs().size(), 1u);
-  EXPECT_EQ(SessionFiles().size(), 51u);
+  ASSERT_EQ(plat->dialogs().size(), 1u);
+  std::vector<std::string> expected = kDoneHead;
+  expected.insert(expected.end(), {dir.str() + "/Session" + st.sesion, "No Errors logged during the process"});
+  EXPECT_EQ(plat->dialogs()[0].texts, expected);
+  const auto files = SessionFiles();
+  EXPECT_EQ(files.size(), 51u);
+  EXPECT_TRUE(files.count("vto_package_0101_15.vtp"));
+  EXPECT_TRUE(files.count("0301.png"));
+  EXPECT_EQ(Ctl<QProgressBar>(601)->value(), 100);
+  ExpectControlsRestored();
+  EXPECT_TRUE(plat->boxes().empty());
 }
 
 TEST_F(ShellRunTest, ClosingDuringARunCancelsThenEnds) {
@@ -136,12 +135,14 @@ TEST_F(ShellRunTest, ClosingDuringARunCancelsThenEnds) {
   Ctl<QPushButton>(204)->click();
   ASSERT_TRUE(PumpUntil([&] { return Ctl<QProgressBar>(601)->value() >= 2 || st.working == 0; }, 240));
   ASSERT_EQ(st.working, 1);
-  win->close();
+  win->Command(40001);  // File/Exit posts the close
+  Pump(20);
   EXPECT_FALSE(win->isVisible());
   EXPECT_EQ(st.working, 0);
+  EXPECT_FALSE(win->hThread1.joinable());
   ASSERT_EQ(plat->boxes().size(), 1u);
   EXPECT_EQ(plat->boxes()[0].text, "Process Cancelled");
-  EXPECT_EQ(st.pantalla, nullptr);
+  EXPECT_EQ(st.pantalla, nullptr);  // the graph window is gone
   const auto files = SessionFiles();
   Pump(200);
   EXPECT_EQ(SessionFiles(), files);
