@@ -24,9 +24,12 @@ inline float MarchBaseHeight(float raw) { return raw < 0 ? 0.0f : raw; }
 void MarchMaskReference(const SunPos& sun, int32_t R, uint8_t* mask);
 
 // The sector and its neighbours as one float raster of (W + 2 pad) x
-// (H + 2 pad) samples: true column X, row Y (both may be negative) at
-// Row(Y)[X]. Samples of a missing neighbour hold -infinity and are never
-// read by a live ray (the per-pixel ray limit stops it first).
+// (H + 2 pad) samples, laid out for truncation toward zero: Row(Y)[i] holds
+// column i for i >= 0 and column i + 1 for i < 0 (column 0 twice), so that
+// a ray point trunc(x + f) with f not whole is Row(Y)[x + floor(f)] on
+// both sides of column 0. Rows are true rows, -pad <= Y < H + pad. Samples
+// of a missing neighbour hold +infinity, so that a ray reaching one always
+// stops to look (and then ends unshaded).
 struct Mosaic {
   int32_t W = 0, H = 0, pad = 0, stride = 0;
   bool present[9] = {};      // neighbourhood cell present, matflgarea order

@@ -5,22 +5,21 @@
 // Ray points. Ray point s of pixel (x, y) is X = trunc(x + fx), Y =
 // trunc(y + fy) with fx = sin(sigma A) s and fy = cos(sigma A) s. Y is the
 // same for every pixel of a row, so it is computed exactly once per row and
-// step. For X, with off = floor(fx):
-//   x + off >= 0:  x + fx >= 0 and X = x + off;
-//   x + off <  0:  x + fx < 0 is not whole, truncation rounds it up: X = x + off + 1;
-// as long as the sum x + fx, rounded to double, does not land on the other
-// side of a whole number. It cannot when fx is whole (the sum is exact) or
-// at least `tol` away from one (the rounding error of a sum below 2^12 is
-// under 2^-41); steps with fx closer than that to a whole number, but not
-// on it, take the exact formula per pixel. So a step is one column offset
-// for the row's lanes from `pre` = max(0, -off) on and off + 1 below it.
+// step. For X, with off = floor(fx) and fx not whole, x + fx lies strictly
+// between x + off and x + off + 1, so X is x + off where that is >= 0 and
+// x + off + 1 below it; the mosaic stores column 0 a second time just
+// west of it (march.h), so Row(Y)[x + off] is the sample of ray point s
+// for every pixel of the row alike. This holds as long as the sum x + fx,
+// rounded to double, does not land on the other side of a whole number: it
+// cannot when fx is at least `tol` away from one (the rounding error of a
+// sum below 2^12 is under 2^-41). Steps with fx closer than that to a
+// whole number, and (for the pixels west of -fx) steps with fx whole and
+// negative, take the exact formula per pixel.
 //
-// Missing neighbours. X and Y are monotonic in s, so a ray leaves the
-// sector's columns at most once (step sc, per column) and its rows at most
-// once (step sr, per row); it passes through at most three cells of the
-// neighbourhood and meets a missing one first at a step known in advance.
-// Each pixel's ray is marched only below that step. A sample that is not a
-// number is different: it never shades but the ray goes on past it.
+// Missing neighbours hold +infinity in the mosaic: a ray that reaches one
+// always stops to look, finds the cell missing and ends unshaded there.
+// X and Y are monotonic in s, so every later point of that ray would have
+// been past the missing cell too or in a cell it can only reach through it.
 //
 // The comparison. A point shades when h > G and atan((h - G)/d) > E, h - G
 // formed in float and d = sqrt(dx^2 + dy^2). With tl = tan(E - 1e-9) and
@@ -32,26 +31,34 @@
 //
 // Lanes. A row is marched in blocks of sixteen consecutive pixels, step by
 // step; one vector comparison against the step's lc settles the block
-// unless a lane rises above it. Blocks past every `pre` in an hour without
-// ambiguous steps (nearly all of them) take a loop with nothing else in it,
-// the scan of march_kernel.h, in the widest version the processor runs.
-// Each row's mask is written by its own march only, so rows are shared out
-// between threads (row_pool.h) with the same masks for any thread count.
+// unless some lane rises above it. That loop (the scan of march_kernel.h,
+// in the widest version the processor runs) holds nothing else: a lane
+// that is shaded, ended or never in the race holds the height +infinity,
+// which no sample minus it exceeds. Everything else happens only when the
+// scan stops: at a candidate, at a step for the exact formula, or where
+// the block can end early. Pixels left of every step's x + off < 0 use the
+// smaller lc of the lanes that read one column further east.
 //
 // Bounds by row. |y - Y| at step s is |floor(sy s)| or one more for every
 // row, so the distances and bounds of both cases are found once per hour.
 //
-// Early end. A block stops once, for every live pixel, the greatest sample
-// on the mosaic rows its rays have still to cross minus the pixel's height
-// is not above the smallest lc those steps can have: lc only grows along a
-// ray, and that maximum only shrinks.
+// Early end. A block stops once the greatest sample on the mosaic rows its
+// rays have still to cross, minus the lowest live pixel's height, is not
+// above the smallest lc those steps can have: lc only grows along a ray,
+// and that maximum only shrinks.
+//
+// Each row's mask is written by its own march only, so rows are shared out
+// between threads (row_pool.h) with the same masks for any thread count.
 #include <algorithm>
 #include <cassert>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
-#include <memory>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "engine/march.h"
 #include "engine/march_kernel.h"
@@ -84,7 +91,7 @@ float FloatUp(double v) {
   return f;
 }
 // Lower bound used to dismiss a sample: never below 0, since h - G > 0 is
-// needed anyway.
+// needed anyway (and 0 where d tl is not a number: d = 0 is the pixel itself).
 float LowerBound(double d, double tl) {
   const float l = FloatDown(d * tl);
   return l > 0 ? l : 0.0f;
@@ -93,9 +100,8 @@ float LowerBound(double d, double tl) {
 // Column part of ray step s, shared by every row of the hour step.
 struct StepCol {
   double fx = 0;
-  int32_t off = 0;     // lanes x >= pre read column x + off
-  int32_t pre = 0;     // lanes x < pre read column x + off + 1
-  bool exact = false;  // fx next to a whole number: per-pixel formula
+  int32_t off = 0;  // floor(fx): lanes read Row(Y)[x + off]
+  int32_t pre = 0;  // fx not whole: lanes x < pre have X = x + off + 1
   double dxa = 0, dxb = 0, dxlo = 0;  // |x - X| of lanes >= pre, < pre, and a floor for any lane
 };
 
@@ -108,36 +114,28 @@ struct StepBound {
 
 struct HourPlan {
   int32_t W = 0, H = 0, R = 0;
+  double sx = 0, sy = 0, E = 0, tl = 0, th = 0, px = 1;
+  std::vector<StepCol> col;  // by s, 1..R-1
   // By 2s + v: |y - Y| is |floor(sy s)| (v = 0) or that plus one (v = 1)
   // for every row, so the square roots and roundings are done per hour.
   std::vector<StepBound> bound;
-  double sx = 0, sy = 0, E = 0, tl = 0, th = 0, px = 1;
-  std::vector<StepCol> col;  // by s, 1..R-1
-  std::vector<int32_t> sc;   // by column: first step outside the sector's columns, R if none
-  int cside = 1;             // neighbourhood column the rays leave to: 0 west, 2 east
-  bool any_exact = false;    // some step needs the per-pixel formula
-  int32_t max_pre = 0;       // lanes from here on read column x + off at every step
-};
-
-// Row part of ray step s.
-struct StepRow {
-  const float* a = nullptr;  // lanes >= pre read a[x], lanes < pre read a[x + 1]
-  const float* row = nullptr;
-  int32_t Y = 0;
-  double dy = 0, da = 0, db = 0;
-  float lca = 0, ua = 0, lcb = 0, ub = 0;
+  // Blocks starting left of `left` have lanes that read one column further
+  // east at some step (or need the exact formula there): they compare
+  // against the smaller bound of those lanes.
+  int32_t left = 0;
+  // Steps that take the exact formula, ascending and closed by R: for
+  // every block, and for the blocks left of `left`.
+  std::vector<int32_t> exact, exact_left;
+  bool all_present = true;  // no ray can meet a missing neighbour
 };
 
 struct RowScratch {
-  std::vector<StepRow> step;
-  std::vector<float> g;       // the lanes' heights (dead lanes: anything)
-  std::vector<int32_t> ends;  // first step a lane's ray may not take; 0 = dead
-  std::vector<float> lcmin;   // by step: smallest lower bound any lane can have
-  // The common path's data by step, packed: where lanes >= pre read, their
-  // lower bound, and the height from which a block can stop at this step.
-  std::vector<const float*> pa, pb;
-  std::vector<float> lca, lcb;
-  std::vector<double> stopg;
+  std::vector<const float*> rows;  // by s: where lane x reads, at [x]
+  std::vector<float> lc, lcl;      // by s: lower bound of plain blocks, of blocks left of `left`
+  std::vector<float> lcmin;        // by s: smallest lower bound any lane can have
+  std::vector<double> stopg;       // by s: a block whose live lanes are all this high stops here
+  std::vector<int32_t> Y;          // by s
+  std::vector<float> g;            // the lanes' heights; +infinity: never shaded
 };
 
 StepBound MakeBound(const HourPlan& p, const StepCol& c, int32_t ady) {
@@ -154,17 +152,27 @@ StepBound MakeBound(const HourPlan& p, const StepCol& c, int32_t ady) {
   return b;
 }
 
+StepBound BoundFor(const HourPlan& p, int32_t s, int32_t ady) {
+  const StepBound* b = &p.bound[2 * static_cast<size_t>(s)];
+  if (b->ady == ady) return *b;
+  if (b[1].ady == ady) return b[1];
+  return MakeBound(p, p.col[s], ady);  // not expected; the direct computation then
+}
+
 HourPlan PlanHour(const Mosaic& mo, const SunPos& sun, int32_t R) {
   HourPlan p;
   p.W = mo.W;
   p.H = mo.H;
   p.R = R;
+  for (bool f : mo.present) p.all_present = p.all_present && f;
   p.sx = std::sin(sun.sign * sun.azimuth);
   p.sy = std::cos(sun.sign * sun.azimuth);
   p.E = sun.elevation;
   p.px = st.xypx[0];
   const double lo = p.E - kAngleMargin, hi = p.E + kAngleMargin;
-  p.tl = lo <= -kHalfPi ? -std::numeric_limits<double>::infinity() : std::tan(lo);
+  // Beyond the zenith no arc tangent reaches E: an infinite lower bound.
+  p.tl = lo <= -kHalfPi ? -std::numeric_limits<double>::infinity()
+                        : (lo >= kHalfPi ? std::numeric_limits<double>::infinity() : std::tan(lo));
   p.th = hi >= kHalfPi ? std::numeric_limits<double>::infinity() : std::tan(hi);
 
   // Rounding error of x + fx stays far below tol for |x + fx| < 2^12; wider
@@ -177,232 +185,237 @@ HourPlan PlanHour(const Mosaic& mo, const SunPos& sun, int32_t R) {
     const double fl = std::floor(c.fx);
     const double frac = c.fx - fl;
     c.off = static_cast<int32_t>(fl);
-    c.exact = frac != 0 && (frac < tol || frac > 1 - tol);
+    const bool ambiguous = frac != 0 && (frac < tol || frac > 1 - tol);
+    const bool whole_west = frac == 0 && c.off < 0;
     c.pre = (frac != 0 && c.off < 0) ? std::min(-c.off, p.W) : 0;
     c.dxa = std::abs(c.off) * p.px;
     c.dxb = std::abs(c.off + 1) * p.px;
     c.dxlo = std::max(0.0, std::floor(std::fabs(c.fx)) - 1) * p.px;
-    p.any_exact = p.any_exact || c.exact;
-    p.max_pre = std::max(p.max_pre, c.pre);
+    if (ambiguous) {
+      p.exact.push_back(s);
+      p.exact_left.push_back(s);
+    } else if (whole_west) {
+      p.exact_left.push_back(s);
+    }
+    if (c.off < 0) p.left = std::max(p.left, std::min(-c.off, p.W));
   }
+  p.exact.push_back(R);
+  p.exact_left.push_back(R);
   p.bound.resize(2 * p.col.size());
   for (int32_t s = 1; s < R; ++s) {
     const int32_t offy = static_cast<int32_t>(std::floor(p.sy * s));
     p.bound[2 * s] = MakeBound(p, p.col[s], std::abs(offy));
     p.bound[2 * s + 1] = MakeBound(p, p.col[s], std::abs(offy + 1));
   }
-  p.cside = p.sx < 0 ? 0 : (p.sx > 0 ? 2 : 1);
-  p.sc.assign(static_cast<size_t>(p.W), R);
-  if (p.cside != 1)
-    for (int32_t x = 0; x < p.W; ++x)
-      for (int32_t s = 1; s < R; ++s) {
-        const int32_t X = static_cast<int32_t>(x + p.sx * s);
-        if (X < 0 || X >= p.W) {
-          p.sc[x] = s;
-          break;
-        }
-      }
   return p;
 }
 
-// Steps, bounds and ray limits of row y.
+// Steps, bounds and lane heights of row y.
 void PlanRow(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
-  const int32_t W = p.W, H = p.H, R = p.R;
-  rs.step.resize(static_cast<size_t>(R));
-  rs.pa.resize(static_cast<size_t>(R));
-  rs.pb.resize(static_cast<size_t>(R));
-  rs.lca.resize(static_cast<size_t>(R));
-  rs.lcb.resize(static_cast<size_t>(R));
-  rs.stopg.resize(static_cast<size_t>(R));
-  int32_t sr = R;
-  int rside = 1;
-  std::vector<float>& lcmin = rs.lcmin;
-  lcmin.assign(static_cast<size_t>(R), 0.0f);
+  const int32_t W = p.W, R = p.R;
+  const size_t n = static_cast<size_t>(R);
+  rs.rows.resize(n);
+  rs.lc.resize(n);
+  rs.lcl.resize(n);
+  rs.lcmin.resize(n);
+  rs.stopg.resize(n);
+  rs.Y.resize(n);
   for (int32_t s = 1; s < R; ++s) {
-    StepRow& t = rs.step[s];
     const StepCol& c = p.col[s];
-    t.Y = static_cast<int32_t>(y + p.sy * s);
-    t.row = mo.Row(t.Y);
-    t.a = t.row + c.off;
-    const int32_t ady = std::abs(y - t.Y);
-    const StepBound* pb = &p.bound[2 * s];
-    StepBound own;
-    if (pb->ady != ady) ++pb;
-    if (pb->ady != ady) {  // not expected; the direct computation then
-      own = MakeBound(p, c, ady);
-      pb = &own;
-    }
-    const StepBound& b = *pb;
-    t.dy = b.dy;
-    t.da = b.da;
-    t.db = b.db;
-    t.lca = b.lca;
-    t.ua = b.ua;
-    t.lcb = b.lcb;
-    t.ub = b.ub;
-    lcmin[s] = b.lcmin;
-    rs.pa[s] = t.a;
-    rs.pb[s] = t.a + 1;
-    rs.lca[s] = t.lca;
-    rs.lcb[s] = t.lcb;
-    if (sr == R && (t.Y < 0 || t.Y >= H)) {
-      sr = s;
-      rside = t.Y < 0 ? 2 : 0;
+    const int32_t Y = static_cast<int32_t>(y + p.sy * s);
+    rs.Y[s] = Y;
+    rs.rows[s] = mo.Row(Y) + c.off;
+    const int32_t ady = std::abs(y - Y);
+    const StepBound* b = &p.bound[2 * static_cast<size_t>(s)];
+    if (b->ady != ady) ++b;
+    if (b->ady == ady) {
+      rs.lc[s] = b->lca;
+      rs.lcl[s] = c.pre > 0 ? b->lcb : b->lca;
+      rs.lcmin[s] = b->lcmin;
+    } else {
+      const StepBound own = MakeBound(p, c, ady);
+      rs.lc[s] = own.lca;
+      rs.lcl[s] = c.pre > 0 ? own.lcb : own.lca;
+      rs.lcmin[s] = own.lcmin;
     }
   }
   // Suffix maxima of the rows still to be crossed against the smallest
   // bound of the step, rounded up so the test stays on the safe side.
   float sm = -kInf;
   for (int32_t s = R - 1; s >= 1; --s) {
-    sm = std::max(sm, mo.RowMax(rs.step[s].Y));
+    sm = std::max(sm, mo.RowMax(rs.Y[s]));
     double& stopg = rs.stopg[s];
     if (sm == -kInf) {
       stopg = -std::numeric_limits<double>::infinity();
     } else if (sm == kInf) {
       stopg = std::numeric_limits<double>::infinity();
     } else {
-      const double diff = static_cast<double>(sm) - static_cast<double>(lcmin[s]);
+      const double diff = static_cast<double>(sm) - static_cast<double>(rs.lcmin[s]);
       stopg = diff + std::fabs(diff) * 1e-15;
     }
   }
 
-  // Lanes: height and the step at which the ray meets a missing cell.
+  // Nothing rises above a height that is not a number or is infinite: such
+  // lanes, and those past the row's end, are out of the race from the start.
   const size_t lanes = (static_cast<size_t>(W) + kLanes - 1) / kLanes * kLanes;
-  rs.g.assign(lanes, 0.0f);
-  rs.ends.assign(lanes, 0);
+  rs.g.resize(lanes);
   const float* own = mo.Row(y);
-  const bool rowside_present = rside == 1 || mo.present[3 + rside];
-  const bool colside_present = p.cside == 1 || mo.present[3 * p.cside + 1];
-  const bool corner_present = mo.present[3 * p.cside + rside];
   for (int32_t x = 0; x < W; ++x) {
     const float G = MarchBaseHeight(own[x]);
-    rs.g[x] = G;
-    // Nothing rises above a height that is not a number or is infinite.
-    if (std::isnan(G) || G == kInf) continue;
-    const int32_t sc = p.sc[x];
-    int32_t end = R;
-    if (sc < sr) {
-      end = !colside_present ? sc : (sr < R && !corner_present ? sr : R);
-    } else if (sr < sc) {
-      end = !rowside_present ? sr : (sc < R && !corner_present ? sc : R);
-    } else if (sc < R) {
-      end = corner_present ? R : sc;
-    }
-    rs.ends[x] = end;
+    rs.g[x] = G == G ? G : kInf;
   }
+  std::fill(rs.g.begin() + W, rs.g.end(), kInf);
 }
 
 // First step in [lo, hi) from which no sample can shade a lane of height
 // gmin or more; hi if there is none. stopg does not grow with s, so the
-// steps that qualify are a tail of the range.
+// steps that qualify are a tail of the range. Without branches: the block
+// heights are too varied for a predictor.
 int32_t StopStep(const double* stopg, int32_t lo, int32_t hi, float gmin) {
+  if (lo >= hi) return hi;
   const double g = gmin;
-  while (lo < hi) {
-    const int32_t mid = lo + (hi - lo) / 2;
-    if (g >= stopg[mid])
-      hi = mid;
-    else
-      lo = mid + 1;
+  const double* base = stopg + lo;
+  int32_t n = hi - lo;
+  while (n > 1) {
+    const int32_t half = n / 2;
+    base = g < base[half] ? base + half : base;
+    n -= half;
   }
-  return lo;
+  return static_cast<int32_t>(base - stopg) + (g < *base ? 1 : 0);
 }
 
-// Marches lanes x0 .. x0+7 of the row: for each step, one comparison of the
-// eight samples against the step's lower bound settles every lane but the
-// rare ones above it.
-void MarchBlock(const HourPlan& p, const RowScratch& rs, MarchScanFn scan, int32_t x0, uint8_t* mask) {
-  const float* g = rs.g.data() + x0;
-  const int32_t* ends = rs.ends.data() + x0;
-  const int32_t R = p.R;
-  uint32_t live = 0;
-  for (int j = 0; j < kLanes; ++j)
-    if (ends[j] > 1) live |= 1u << j;
-  int32_t s = 1;
-  int32_t limit = 1;  // steps below it need no look at the lanes' ends or the stop
+inline int CellColumn(int32_t X, int32_t W) { return X < 0 ? 0 : (X < W ? 1 : 2); }
+inline int CellRow(int32_t Y, int32_t H) { return Y >= H ? 0 : (Y >= 0 ? 1 : 2); }
 
-  // Drops the lanes whose ray ends at s and finds the next step at which
-  // a lane ends or from which nothing can shade the lanes left.
-  auto settle = [&]() {
-    int32_t next_end = R;
-    float gmin = kInf;
-    for (int j = 0; j < kLanes; ++j) {
-      if (!(live >> j & 1)) continue;
-      if (ends[j] <= s) {
-        live &= ~(1u << j);
-        continue;
+// One block of lanes x0 .. x0+15 of row y.
+class Block {
+ public:
+  Block(const Mosaic& mo, const HourPlan& p, const RowScratch& rs, int32_t y, int32_t x0, uint8_t* mask)
+      : mo_(mo), p_(p), rs_(rs), y_(y), x0_(x0), mask_(mask) {
+    std::memcpy(g_, rs.g.data() + x0, sizeof g_);
+  }
+
+  void March(MarchScanFn scan) {
+    Survey();
+    if (!live_) return;
+    const int32_t R = p_.R;
+    const bool left = x0_ < p_.left;
+    const float* lc = left ? rs_.lcl.data() : rs_.lc.data();
+    const int32_t* exact = left ? p_.exact_left.data() : p_.exact.data();
+    const float* const* rows = rs_.rows.data();
+    stop_ = StopStep(rs_.stopg.data(), 1, R, gmin_);
+    int32_t s = 1;
+    for (;;) {
+      uint32_t cand;
+      s = scan(rows, lc, s, std::min(stop_, *exact), x0_, g_, &cand);
+      if (cand) {
+        Resolve(s, cand);
+      } else {
+        if (s >= stop_) return;
+        ExactStep(s);  // s is *exact
+        ++exact;
       }
-      next_end = std::min(next_end, ends[j]);
-      gmin = std::min(gmin, g[j]);
+      if (!live_) return;
+      ++s;
+      if (lowest_gone_) {
+        lowest_gone_ = false;
+        Survey();
+        stop_ = StopStep(rs_.stopg.data(), s, stop_, gmin_);
+      }
     }
-    limit = live ? StopStep(rs.stopg.data(), s, next_end, gmin) : s;
-  };
-  auto resolve = [&](uint32_t cand, const float* h, float u, double d) {
+  }
+
+ private:
+  // The live lanes and the lowest of their heights.
+  void Survey() {
+#if defined(__SSE2__)
+    const __m128 inf = _mm_set1_ps(kInf);
+    const __m128 a = _mm_loadu_ps(g_), b = _mm_loadu_ps(g_ + 4), c = _mm_loadu_ps(g_ + 8), d = _mm_loadu_ps(g_ + 12);
+    live_ = static_cast<uint32_t>(_mm_movemask_ps(_mm_cmplt_ps(a, inf)) | _mm_movemask_ps(_mm_cmplt_ps(b, inf)) << 4 |
+                                  _mm_movemask_ps(_mm_cmplt_ps(c, inf)) << 8 | _mm_movemask_ps(_mm_cmplt_ps(d, inf)) << 12);
+    __m128 m = _mm_min_ps(_mm_min_ps(a, b), _mm_min_ps(c, d));
+    m = _mm_min_ps(m, _mm_movehl_ps(m, m));
+    m = _mm_min_ss(m, _mm_shuffle_ps(m, m, 1));
+    gmin_ = _mm_cvtss_f32(m);
+#else
+    live_ = 0;
+    gmin_ = kInf;
+    for (int j = 0; j < kLanes; ++j) {
+      if (g_[j] < kInf) live_ |= 1u << j;
+      gmin_ = std::min(gmin_, g_[j]);
+    }
+#endif
+  }
+
+  // Lane j leaves the race, shaded or not.
+  void End(int j, bool shaded) {
+    if (shaded) mask_[x0_ + j] = 1;
+    if (g_[j] <= gmin_) lowest_gone_ = true;
+    g_[j] = kInf;
+    live_ &= ~(1u << j);
+  }
+
+  // The lanes the scan found above the lower bound at step s.
+  void Resolve(int32_t s, uint32_t cand) {
+    const StepCol& c = p_.col[s];
+    const int32_t Y = rs_.Y[s];
+    const StepBound b = BoundFor(p_, s, std::abs(y_ - Y));
+    const int r = CellRow(Y, p_.H);
+    const float* h = rs_.rows[s];
     while (cand) {
       const int j = __builtin_ctz(cand);
       cand &= cand - 1;
-      const float diff = h[j] - g[j];
-      if (diff > u || std::atan(diff / d) > p.E) {
-        mask[x0 + j] = 1;
-        live &= ~(1u << j);
+      const int32_t x = x0_ + j;
+      const bool east = x < c.pre;  // reads column x + off + 1
+      const int32_t X = x + c.off + (east ? 1 : 0);
+      if (!p_.all_present && !mo_.present[3 * CellColumn(X, p_.W) + r]) {
+        End(j, false);
+        continue;
       }
+      const float diff = h[x] - g_[j];
+      const float lcx = east ? b.lcb : b.lca;
+      const float u = east ? b.ub : b.ua;
+      const double d = east ? b.db : b.da;
+      if (diff > lcx && (diff > u || std::atan(diff / d) > p_.E)) End(j, true);
     }
-  };
-
-  const bool plain = !p.any_exact && x0 >= p.max_pre;
-  uint32_t cand = 0;
-  while (live && s < R) {
-    if (s >= limit) {
-      settle();
-      if (s >= limit) return;  // no live lane, or none can be shaded any more
-    }
-    if (plain) {
-      // Every step reads column x + off with bound lca: the common case.
-      s = scan(rs.pa.data(), rs.lca.data(), s, limit, x0, g, live, &cand);
-      if (!cand) continue;
-      const StepRow& t = rs.step[s];
-      const uint32_t before = live;
-      resolve(cand, t.a + x0, t.ua, t.da);
-      ++s;
-      if (live != before) limit = s;  // settle again before the next step
-      continue;
-    }
-    const StepRow& t = rs.step[s];
-    const StepCol& c = p.col[s];
-    const uint32_t before = live;
-    if (c.exact) {
-      // An ambiguous fx: the formula itself.
-      for (int j = 0; j < kLanes; ++j) {
-        if (!(live >> j & 1)) continue;
-        const int32_t x = x0 + j;
-        const int32_t X = static_cast<int32_t>(x + c.fx);
-        const float h = t.row[X];
-        const float G = g[j];
-        if (h > G) {
-          const double dx = std::abs(x - X) * p.px;
-          const double d = std::sqrt(dx * dx + t.dy * t.dy);
-          if (std::atan((h - G) / d) > p.E) {
-            mask[x] = 1;
-            live &= ~(1u << j);
-          }
-        }
-      }
-    } else {
-      // Lanes from `pre` on read column x + off, those below it x + off + 1.
-      const int32_t below = std::clamp(c.pre - x0, 0, kLanes);
-      const uint32_t low = (1u << below) - 1;
-      if (live & ~low) {
-        scan(rs.pa.data(), rs.lca.data(), s, s + 1, x0, g, live & ~low, &cand);
-        if (cand) resolve(cand, t.a + x0, t.ua, t.da);
-      }
-      if (live & low) {
-        scan(rs.pb.data(), rs.lcb.data(), s, s + 1, x0, g, live & low, &cand);
-        if (cand) resolve(cand, t.a + 1 + x0, t.ub, t.db);
-      }
-    }
-    ++s;
-    if (live != before) limit = s;
   }
-}
+
+  // Step s by the formula itself, lane by lane.
+  void ExactStep(int32_t s) {
+    const StepCol& c = p_.col[s];
+    const int32_t Y = rs_.Y[s];
+    const int r = CellRow(Y, p_.H);
+    const float* row = mo_.Row(Y);
+    const double dy = std::abs(y_ - Y) * p_.px;
+    for (uint32_t live = live_; live; live &= live - 1) {
+      const int j = __builtin_ctz(live);
+      const int32_t x = x0_ + j;
+      const int32_t X = static_cast<int32_t>(x + c.fx);
+      if (!mo_.present[3 * CellColumn(X, p_.W) + r]) {
+        End(j, false);
+        continue;
+      }
+      const float h = row[X >= 0 ? X : X - 1];
+      const float G = g_[j];
+      if (h > G) {
+        const double dx = std::abs(x - X) * p_.px;
+        const double d = std::sqrt(dx * dx + dy * dy);
+        if (std::atan((h - G) / d) > p_.E) End(j, true);
+      }
+    }
+  }
+
+  const Mosaic& mo_;
+  const HourPlan& p_;
+  const RowScratch& rs_;
+  const int32_t y_, x0_;
+  uint8_t* mask_;
+  float g_[kLanes];
+  uint32_t live_ = 0;
+  float gmin_ = kInf;
+  int32_t stop_ = 0;
+  bool lowest_gone_ = false;
+};
 
 }  // namespace
 
@@ -416,15 +429,15 @@ void BuildMosaic(Mosaic& mo, int32_t pad) {
     mo.present[f] = (f == 4 || st.matflgarea[f]) &&
                     (st.cu_ext == 1 ? st.AreaRaster(f) != nullptr : st.AreaSurface(f) != nullptr);
   // Whole blocks of lanes may read up to kLanes floats past a row's end.
-  mo.cells.assign(static_cast<size_t>(mo.stride) * rows + 2 * kLanes, -kInf);
+  mo.cells.assign(static_cast<size_t>(mo.stride) * rows + 2 * kLanes, kInf);
   mo.rowmax.assign(static_cast<size_t>(rows), -kInf);
   for (int32_t Y = -mo.pad; Y < mo.H + mo.pad; ++Y) {
     float* row = mo.Row(Y);
     float mx = -kInf;
-    for (int32_t X = -mo.pad; X < mo.W + mo.pad; ++X) {
+    for (int32_t i = -mo.pad; i < mo.W + mo.pad; ++i) {
       float h;
-      if (!HeightAt(X, Y, h)) continue;
-      row[X] = h;
+      if (!HeightAt(i >= 0 ? i : i + 1, Y, h)) continue;  // missing: stays +infinity
+      row[i] = h;
       if (h > mx) mx = h;  // NaN never compares greater
     }
     mo.rowmax[static_cast<size_t>(Y + mo.pad)] = mx;
@@ -434,30 +447,26 @@ void BuildMosaic(Mosaic& mo, int32_t pad) {
 void MarchMaskFast(const Mosaic& mo, const SunPos& sun, int32_t R, uint8_t* mask, int threads,
                    const std::function<void(int32_t y)>& after_row) {
   const int32_t W = mo.W, H = mo.H;
-  std::fill(mask, mask + static_cast<size_t>(W) * H, uint8_t{0});
   R = EffectiveRange(R, W, H);
   assert(R <= mo.pad || R < 2);
   R = std::min(R, mo.pad);  // never read past the margin
   const double sx = std::sin(sun.sign * sun.azimuth), sy = std::cos(sun.sign * sun.azimuth);
+  const int n = ShadeThreadCount(threads);
   if (R < 2 || !std::isfinite(sx) || !std::isfinite(sy) || std::isnan(sun.elevation)) {
+    std::fill(mask, mask + static_cast<size_t>(W) * H, uint8_t{0});
     if (after_row)
       for (int32_t y = 0; y < H; ++y) after_row(y);
     return;
   }
   const HourPlan plan = PlanHour(mo, sun, R);
   const MarchScanFn scan = MarchScan();
-  // Each thread's scratch on cache lines of its own.
-  struct alignas(64) Slot {
-    RowScratch rs;
-  };
-  const int n = ShadeThreadCount(threads);
-  const std::unique_ptr<Slot[]> slots(new Slot[static_cast<size_t>(n)]);
-  ForEachRow(n, H, [&](int32_t y, int worker) {
-    RowScratch& rs = slots[static_cast<size_t>(worker)].rs;
+  ForEachRow(n, H, [&](int32_t y, int) {
+    // Each thread plans its rows in scratch of its own, kept between steps.
+    thread_local RowScratch rs;
     PlanRow(mo, plan, y, rs);
     uint8_t* row_mask = mask + static_cast<size_t>(y) * W;
-    // The last block's lanes past W are dead (ends 0) and write nothing.
-    for (int32_t x0 = 0; x0 < W; x0 += kLanes) MarchBlock(plan, rs, scan, x0, row_mask);
+    std::memset(row_mask, 0, static_cast<size_t>(W));
+    for (int32_t x0 = 0; x0 < W; x0 += kLanes) Block(mo, plan, rs, y, x0, row_mask).March(scan);
     if (after_row) after_row(y);
   });
 }

@@ -16,13 +16,12 @@
 namespace {
 
 int32_t ScanScalar(const float* const* rows, const float* lc, int32_t first, int32_t end, int32_t x0,
-                   const float* g, uint32_t live, uint32_t* cand) {
+                   const float* g, uint32_t* cand) {
   for (int32_t s = first; s < end; ++s) {
     const float* h = rows[s] + x0;
     const float l = lc[s];
     uint32_t c = 0;
     for (int j = 0; j < kMarchLanes; ++j) c |= static_cast<uint32_t>(h[j] - g[j] > l) << j;
-    c &= live;
     if (c) {
       *cand = c;
       return s;
@@ -33,19 +32,19 @@ int32_t ScanScalar(const float* const* rows, const float* lc, int32_t first, int
 }
 
 #if defined(__SSE2__)
+inline __m128 Hits4(const float* h, __m128 g, __m128 l) { return _mm_cmpgt_ps(_mm_sub_ps(_mm_loadu_ps(h), g), l); }
+
 int32_t ScanSse2(const float* const* rows, const float* lc, int32_t first, int32_t end, int32_t x0,
-                 const float* g, uint32_t live, uint32_t* cand) {
+                 const float* g, uint32_t* cand) {
   const __m128 g0 = _mm_loadu_ps(g), g1 = _mm_loadu_ps(g + 4), g2 = _mm_loadu_ps(g + 8), g3 = _mm_loadu_ps(g + 12);
   for (int32_t s = first; s < end; ++s) {
     const float* h = rows[s] + x0;
     const __m128 l = _mm_set1_ps(lc[s]);
-    const uint32_t m0 = static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpgt_ps(_mm_sub_ps(_mm_loadu_ps(h), g0), l)));
-    const uint32_t m1 = static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpgt_ps(_mm_sub_ps(_mm_loadu_ps(h + 4), g1), l)));
-    const uint32_t m2 = static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpgt_ps(_mm_sub_ps(_mm_loadu_ps(h + 8), g2), l)));
-    const uint32_t m3 = static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpgt_ps(_mm_sub_ps(_mm_loadu_ps(h + 12), g3), l)));
-    const uint32_t c = (m0 | m1 << 4 | m2 << 8 | m3 << 12) & live;
-    if (c) {
-      *cand = c;
+    const __m128 m0 = Hits4(h, g0, l), m1 = Hits4(h + 4, g1, l), m2 = Hits4(h + 8, g2, l), m3 = Hits4(h + 12, g3, l);
+    // One test for the block; the lanes only once some lane passed.
+    if (_mm_movemask_ps(_mm_or_ps(_mm_or_ps(m0, m1), _mm_or_ps(m2, m3)))) {
+      *cand = static_cast<uint32_t>(_mm_movemask_ps(m0) | _mm_movemask_ps(m1) << 4 | _mm_movemask_ps(m2) << 8 |
+                                    _mm_movemask_ps(m3) << 12);
       return s;
     }
   }

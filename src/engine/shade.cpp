@@ -109,17 +109,40 @@ void WriteElevation() {
 void PackMonth() {
   if (!sh.month_pending) return;
   sh.month_pending = false;
-  SDL_Surface* packed = MonthImage(sh.month);
+  SDL_Surface* const packed = MonthImage(sh.month);
+  SDL_Surface* const hours = st.shoras.get();
+  SDL_Surface* const annual = st.sfsuma.get();
   const int q = MonthShift(sh.month);
-  for (int32_t y = 0; y < sh.H; ++y)
+  const bool bytes3 = hours->format->BytesPerPixel == 3 && packed->format->BytesPerPixel == 3 &&
+                      annual->format->BytesPerPixel == 3;
+  auto at = [](SDL_Surface* s, int32_t x, int32_t y) {
+    return static_cast<uint8_t*>(s->pixels) + static_cast<size_t>(y) * s->pitch + 3 * static_cast<size_t>(x);
+  };
+  auto get3 = [](const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16; };
+  auto put3 = [](uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+  };
+  // Rows are independent: shared out like the march's.
+  ForEachRow(sh.threads, sh.H, [&](int32_t y, int) {
     for (int32_t x = 0; x < sh.W; ++x) {
       const size_t i = static_cast<size_t>(y) * sh.W + x;
       const int32_t c = st.pmeswhs[i];
       if (c == 0) continue;  // not shaded this month: RecordShadow never touched it
-      SDLPutPixel(st.shoras.get(), x, y, SDLGetPixel(st.shoras.get(), x, y) | sh.hours[i]);
-      SDLPutPixel(packed, x, y, ReplaceField(SDLGetPixel(packed, x, y), q, c));
-      SDLPutPixel(st.sfsuma.get(), x, y, static_cast<uint32_t>(st.presum[i]));
+      if (bytes3) {
+        uint8_t* h = at(hours, x, y);
+        put3(h, get3(h) | sh.hours[i]);
+        uint8_t* k = at(packed, x, y);
+        put3(k, ReplaceField(get3(k), q, c));
+        put3(at(annual, x, y), static_cast<uint32_t>(st.presum[i]));
+      } else {
+        SDLPutPixel(hours, x, y, SDLGetPixel(hours, x, y) | sh.hours[i]);
+        SDLPutPixel(packed, x, y, ReplaceField(SDLGetPixel(packed, x, y), q, c));
+        SDLPutPixel(annual, x, y, static_cast<uint32_t>(st.presum[i]));
+      }
     }
+  });
 }
 
 void ShadeHourFast(const SunPos& sun, int32_t R, const std::string& sector_id, uint8_t& warnflags,
@@ -145,26 +168,44 @@ void ShadeHourFast(const SunPos& sun, int32_t R, const std::string& sector_id, u
 
   const int32_t reach = EffectiveRange(R, sh.W, sh.H);
   if (reach > sh.mosaic.pad) BuildMosaic(sh.mosaic, reach);
-  MarchMaskFast(sh.mosaic, sun, R, sh.mask.data());
 
   // Each row is recorded by the thread that marched it, right after: every
   // pixel is written by exactly one thread, so the counts and the graph are
   // the same for any number of threads.
   SDL_Surface* graph = st.sftmp.get();
   const int32_t gw = std::min(sh.W, graph->w), gh = std::min(sh.H, graph->h);
+  const bool graph3 = graph->format->BytesPerPixel == 3;
   MarchMaskFast(sh.mosaic, sun, R, sh.mask.data(), sh.threads, [&](int32_t y) {
     const size_t base = static_cast<size_t>(y) * sh.W;
-    const uint8_t* row = sh.mask.data() + base;
-    uint32_t* hours = sh.hours.data() + base;
-    int32_t* month = st.pmeswhs.data() + base;
-    int32_t* year = st.presum.data() + base;
-    for (int32_t x = 0; x < sh.W; ++x) {
+    const uint8_t* __restrict row = sh.mask.data() + base;
+    uint32_t* __restrict hours = sh.hours.data() + base;
+    int32_t* __restrict month = st.pmeswhs.data() + base;
+    int32_t* __restrict year = st.presum.data() + base;
+    const int32_t W = sh.W;
+    // The counts without a branch per pixel: a mask is 0 or 1.
+    for (int32_t x = 0; x < W; ++x) {
+      const uint32_t hit = row[x];
+      hours[x] |= b & (0u - hit);
+      month[x] += static_cast<int32_t>(hit);
+      year[x] += static_cast<int32_t>(hit);
+    }
+    if (y >= gh) return;
+    uint8_t* g = static_cast<uint8_t*>(graph->pixels) + static_cast<size_t>(y) * graph->pitch;
+    const uint32_t* colour = sh.colour.data();
+    const size_t colours = sh.colour.size();
+    for (int32_t x = 0; x < gw; ++x) {
       if (!row[x]) continue;
-      hours[x] |= b;
-      ++month[x];
-      const int32_t a = ++year[x];
-      const uint32_t c = static_cast<size_t>(a) < sh.colour.size() ? sh.colour[static_cast<size_t>(a)] : kNoColour;
-      if (c != kNoColour && y < gh && x < gw) SDLPutPixel(graph, x, y, c);
+      const size_t a = static_cast<size_t>(year[x]);
+      const uint32_t c = a < colours ? colour[a] : kNoColour;
+      if (c == kNoColour) continue;
+      if (graph3) {
+        uint8_t* px = g + 3 * static_cast<size_t>(x);
+        px[0] = static_cast<uint8_t>(c);
+        px[1] = static_cast<uint8_t>(c >> 8);
+        px[2] = static_cast<uint8_t>(c >> 16);
+      } else {
+        SDLPutPixel(graph, x, y, c);
+      }
     }
   });
 }

@@ -218,12 +218,13 @@ TEST_F(MarchDiff, EverySubsetOfMissingNeighbours) {
 
 TEST_F(MarchDiff, AwkwardSunDirections) {
   // Directions whose offsets land on or next to whole numbers, the axes,
-  // the diagonals, and an elevation at the zenith and one below the horizon.
+  // the diagonals, and elevations at and beyond the zenith and below the
+  // horizon (down past -90 degrees), where the tangent bounds turn over.
   std::vector<double> angles = {0, kPi / 2, kPi, kPi / 6, kPi / 4, kPi / 3, 2 * kPi / 3, 3 * kPi / 4, 5 * kPi / 6,
                                 std::atan2(1, 2), std::atan2(2, 1), std::atan2(1, 3), std::atan2(3, 4),
                                 std::nextafter(kPi / 2, 0.0), std::nextafter(kPi / 4, 4.0), 1e-13};
   std::vector<SunPos> suns;
-  const double elevations[] = {0.02, 0.3, 0.7853981633974483, 1.2, kPi / 2, -0.1};
+  const double elevations[] = {0.02, 0.3, 0.7853981633974483, 1.2, kPi / 2, 1.6, -0.1, -2.0};
   for (double a : angles)
     for (int sign : {1, -1})
       for (double e : elevations) suns.push_back(SunToward(sign, a, e));

@@ -162,4 +162,26 @@ TEST_F(March, NegativeSamplesAlongTheRayNeverShade) {
   EXPECT_TRUE(Shaded(f, 0, 1, east, 12));
 }
 
+// The mosaic's layout is what lets one column offset serve a whole row: a
+// west-going ray truncates toward zero, so column 0 is stored twice.
+TEST_F(March, MosaicStoresColumnZeroTwiceAndMissingCellsAsInfinity) {
+  Field f(6, 5);
+  for (int y = -5; y < 10; ++y)
+    for (int x = -6; x < 12; ++x) f.at(x, y) = static_cast<float>(100 * (x + 6) + y + 5);
+  InstallSector(f, true, kAllNeighbours & ~(1u << 2));  // no north-western neighbour
+  Mosaic mo;
+  BuildMosaic(mo, 4);
+  ASSERT_EQ(mo.pad, 4);
+  for (int Y = -4; Y < 9; ++Y) {
+    EXPECT_EQ(mo.Row(Y)[0], mo.Row(Y)[-1]) << Y;
+    for (int X = 0; X < 10; ++X) EXPECT_EQ(mo.Row(Y)[X], f.at(X, Y)) << X << "," << Y;
+    for (int X = -3; X < 0; ++X) {
+      const float want = Y < 0 ? std::numeric_limits<float>::infinity() : f.at(X, Y);
+      EXPECT_EQ(mo.Row(Y)[X - 1], want) << X << "," << Y;
+    }
+  }
+  // Row maxima leave the missing cells out.
+  EXPECT_EQ(mo.RowMax(-1), f.at(9, -1));
+}
+
 }  // namespace
