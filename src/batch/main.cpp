@@ -130,11 +130,13 @@ int Process(const BatchOptions& o) {
   ProcessData();
   plat.EndProgress();
 
-  if (st.stoprequest.load()) {
+  // A Ctrl-C that comes after the completion report stopped nothing: the
+  // run is done and says so.
+  const std::vector<CompletionReport> done = plat.completions();
+  if (done.empty() && st.stoprequest.load()) {
     plat.Say("veltano-batch: stopped; every file written so far is complete");
     return finish(kExitStopped);
   }
-  const std::vector<CompletionReport> done = plat.completions();
   if (done.empty()) return finish(kExitRefused);
   return finish(done.back().finderror ? kExitErrors : kExitDone);
 }

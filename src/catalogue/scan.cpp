@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -235,10 +236,15 @@ bool WriteCoordinatesFile(const std::string& path, double lon, double lat) {
   uint8_t buf[16];
   EncodeLE(lon, buf);
   EncodeLE(lat, buf + 8);
-  FILE* f = std::fopen(path.c_str(), "wb");
+  // Written beside the final name and renamed over it only when complete,
+  // so a full disk never leaves the saved coordinates cut short.
+  const std::string tmp = path + ".tmp-" + std::to_string(getpid());
+  FILE* f = std::fopen(tmp.c_str(), "wb");
   if (!f) return false;
   const bool written = std::fwrite(buf, 1, sizeof buf, f) == sizeof buf;
   // The close flushes the buffer: a full disk shows up here.
   const bool closed = std::fclose(f) == 0;
-  return written && closed;
+  if (written && closed && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
+  std::remove(tmp.c_str());
+  return false;
 }

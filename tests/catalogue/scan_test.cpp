@@ -155,7 +155,7 @@ TEST_F(ScanTest, LoadsSavedCoordinates) {
   EXPECT_EQ(st.geoyi, 40.25);
   EXPECT_EQ(st.val_long, 1);
   EXPECT_EQ(st.val_lat, 1);
-  EXPECT_FALSE(WriteCoordinatesFile("/dev/full", 1, 2));
+  EXPECT_FALSE(WriteCoordinatesFile((dir / "missing" / "pr_data.vtd").string(), 1, 2));
 }
 
 }  // namespace
