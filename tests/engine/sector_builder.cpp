@@ -19,24 +19,20 @@ void InstallSector(const Field& f, bool float_family, uint16_t present) {
     st.AreaSurface(flag).reset();
     st.AreaRaster(flag).reset();
     if (!on) continue;
+    auto height = [&](int x, int y) { return f.v[static_cast<size_t>(y0 + y) * 3 * W + x0 + x]; };
     if (float_family) {
       auto raster = std::make_unique<FloatRaster>();
       raster->width = static_cast<uint32_t>(W);
       raster->height = static_cast<uint32_t>(H);
-      raster->samples.resize(static_cast<size_t>(W) * H);
       for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x)
-          raster->samples[static_cast<size_t>(y) * W + x] = f.v[static_cast<size_t>(y0 + y) * 3 * W + x0 + x];
+        for (int x = 0; x < W; ++x) raster->samples.push_back(height(x, y));
       st.AreaRaster(flag) = std::move(raster);
-    } else {
-      SurfacePtr s = CreateResultSurface(W, H);
-      ASSERT_TRUE(s);
-      for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x)
-          SDLPutPixel(s.get(), x, y,
-                      static_cast<uint32_t>(f.v[static_cast<size_t>(y0 + y) * 3 * W + x0 + x]));
-      st.AreaSurface(flag) = std::move(s);
+      continue;
     }
+    st.AreaSurface(flag) = CreateResultSurface(W, H);
+    ASSERT_TRUE(st.AreaSurface(flag));
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) SDLPutPixel(st.AreaSurface(flag).get(), x, y, static_cast<uint32_t>(height(x, y)));
   }
   for (SurfacePtr* p : {&st.shoras, &st.sfsuma, &st.sfwhsinf, &st.sfwhscen, &st.sfwhssup, &st.elev2png})
     *p = CreateResultSurface(W, H);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,10 +26,6 @@ constexpr const char* kLat = "45.9237";
 // The veltano-batch program of this build.
 fs::path BatchExe();
 
-// Height of sector `col`/`row` of a 3 x 3 grid cut from one low hill: ridges
-// and a raised block that shade plenty at low sun, yet keep the ray range
-// short so that whole runs stay quick under the sanitizers.
-HeightFn LowHill(int col, int row, int size);
 // The 3 x 3 grid 0101..0303 in `work`, PNG or float TIFF rasters.
 void MakeGrid(const fs::path& work, bool tif = false, int size = 120);
 
@@ -76,7 +73,7 @@ struct Outcome {
 Outcome RunBatch(const std::vector<std::string>& args, long fsize_limit = 0);
 
 // Every package name and elevation name of `ids`.
-std::vector<std::string> OutputNames(const std::vector<std::string>& ids);
+std::set<std::string> OutputNames(const std::vector<std::string>& ids);
 
 // The bytes of every regular file of a folder, by name.
 std::map<std::string, std::vector<uint8_t>> FolderBytes(const fs::path& dir);

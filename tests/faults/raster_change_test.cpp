@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <set>
 
@@ -63,13 +62,8 @@ class RasterChangeTest : public ::testing::Test {
   fs::path Session() const { return work->path() / "SessionT"; }
   std::set<std::string> SessionNames() const {
     std::set<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(Session(), ec)) names.insert(e.path().filename().string());
+    for (const auto& [name, bytes] : FolderBytes(Session())) names.insert(name);
     return names;
-  }
-  static std::set<std::string> NamesOf(const std::vector<std::string>& ids) {
-    const auto v = OutputNames(ids);
-    return {v.begin(), v.end()};
   }
   void WriteOtherSize(const std::string& name, bool tif) {
     if (tif)
@@ -93,42 +87,28 @@ TEST_F(RasterChangeTest, ChangedNeighbourIsDoneWithout) {
     ASSERT_TRUE(fs::remove(Raster("0203" + ext)));
     ASSERT_EQ(Run(), 0);
     EXPECT_TRUE(recorder->boxes().empty());
-    ASSERT_EQ(recorder->completions().size(), 1u);
-    EXPECT_FALSE(recorder->completions()[0].finderror);
-    EXPECT_EQ(SessionNames(), NamesOf({"0202", "0303"}));
-    EXPECT_EQ(SessionProblems(Session()), std::vector<std::string>{});
+    EXPECT_EQ(SessionNames(), OutputNames({"0202", "0303"}));
     const auto without = FolderBytes(Session());
 
-    struct Change {
-      const char* label;
-      std::function<void()> apply;
-    };
-    const std::vector<Change> changes = {
-        {"another size", [&] { WriteOtherSize("0203" + ext, tif); }},
-        {"truncated", [&] {
-           auto bytes = ReadFileBytes(Raster("0203" + ext));
-           bytes.resize(bytes.size() / 3);
-           WriteFileBytes(Raster("0203" + ext), bytes);
-         }},
-    };
-    for (const Change& c : changes) {
+    for (const bool truncate : {false, true}) {
       // A PNG that cannot be decoded ends the process in the loader itself.
-      if (!tif && std::string(c.label) == "truncated") continue;
-      SCOPED_TRACE(c.label);
+      if (truncate && !tif) continue;
+      SCOPED_TRACE(truncate ? "truncated" : "another size");
       Scan(tif, {"0202" + ext, "0303" + ext});
-      c.apply();
+      if (truncate) {
+        auto bytes = ReadFileBytes(Raster("0203" + ext));
+        bytes.resize(bytes.size() / 3);
+        WriteFileBytes(Raster("0203" + ext), bytes);
+      } else {
+        WriteOtherSize("0203" + ext, tif);
+      }
       ASSERT_EQ(Run(), 0);
       const auto boxes = recorder->boxes();
       ASSERT_EQ(boxes.size(), 2u) << "once for each sector that has it as a neighbour";
-      for (const auto& b : boxes) {
-        EXPECT_EQ(b.text, kNeighbourWarning);
-        EXPECT_EQ(b.caption, "Warning!");
-        EXPECT_EQ(b.icon, BoxIcon::Warning);
-      }
+      for (const auto& b : boxes) EXPECT_EQ(b.text, kNeighbourWarning);
       ASSERT_EQ(recorder->completions().size(), 1u);
       EXPECT_FALSE(recorder->completions()[0].finderror);
       EXPECT_EQ(FolderBytes(Session()), without);
-      EXPECT_EQ(st.working.load(), 0);
     }
   }
 }
@@ -163,24 +143,12 @@ TEST_F(RasterChangeTest, ChangedCentreIsFatalAndWritesNothingForIt) {
     // left out there, with its warning.
     const auto boxes = recorder->boxes();
     ASSERT_EQ(boxes.size(), c.remove ? 1u : 2u);
-    if (!c.remove) {
-      EXPECT_EQ(boxes[0].text, kNeighbourWarning);
-    }
     EXPECT_EQ(boxes.back().text.rfind(c.text, 0), 0u) << boxes.back().text;
-    EXPECT_EQ(boxes.back().icon, BoxIcon::Error);
     EXPECT_TRUE(recorder->completions().empty());
-    EXPECT_EQ(SessionNames(), NamesOf({"0101"}));
+    EXPECT_EQ(SessionNames(), OutputNames({"0101"}));
     EXPECT_EQ(SessionProblems(Session()), std::vector<std::string>{});
     EXPECT_EQ(st.working.load(), 0);
   }
-}
-
-// The first sector itself gone: fatal before any file of the run.
-TEST_F(RasterChangeTest, FirstSectorGoneWritesNoOutput) {
-  Scan(true, {"0101.tif"});
-  ASSERT_TRUE(fs::remove(Raster("0101.tif")));
-  EXPECT_EQ(Run(), -1);
-  EXPECT_TRUE(SessionNames().empty());
 }
 
 }  // namespace

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QString>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -93,4 +96,42 @@ class ShellTest : public ::testing::Test {
   QString picked;
   int picks = 0;
   std::vector<std::string> opened;
+};
+
+// A window with a project of `n` 120 x 120 sectors in one row (heights
+// `peak` at the centre pixel if given), coordinates typed in, everything
+// selected.
+class ShellRunTest : public ShellTest {
+ protected:
+  void MakeProject(int n, uint32_t peak = 0) {
+    for (int c = 1; c <= n; ++c) {
+      char name[32];
+      std::snprintf(name, sizeof name, "%02d01.png", c);
+      WritePngRgb(dir / name, 120, 120, [&](int x, int y) {
+        if (peak && x == 60 && y == 60) return peak;
+        return static_cast<uint32_t>(1000 + (x * 7 + y * 3) % 40);
+      });
+    }
+    picked = QString::fromStdString(dir.str());
+    win->Command(201);
+    ASSERT_EQ(Sectors()->count(), n);
+    Ctl<QLineEdit>(401)->setText("-3.70379");
+    win->CoordinateLeft(0);
+    Ctl<QLineEdit>(402)->setText("40.4165");
+    win->CoordinateLeft(1);
+    win->Command(202);
+  }
+  bool RunEnded(double seconds = 240) {
+    return PumpUntil([&] { return st.working == 0 && !win->hThread1.joinable(); }, seconds);
+  }
+  void ExpectControlsRestored() {
+    EXPECT_EQ(st.working, 0);
+    EXPECT_FALSE(win->hThread1.joinable());
+    EXPECT_EQ(platform().ControlText(ctl::kStatusBar), "");
+    EXPECT_FALSE(Ctl<QLineEdit>(401)->isReadOnly());
+    EXPECT_FALSE(Ctl<QLineEdit>(402)->isReadOnly());
+    EXPECT_TRUE(Ctl<QComboBox>(801)->isEnabled());
+  }
+
+  TempDir dir;
 };
