@@ -84,7 +84,6 @@ TEST_F(CancelStressTest, RandomCancelsLeaveNothingBehindAndARerunCompletes) {
     Pump(wait_ms);
     if (st.working) {
       ++cancelled;
-      EXPECT_TRUE(Ctl<QLineEdit>(401)->isReadOnly());
       const auto pressed = std::chrono::steady_clock::now();
       Ctl<QPushButton>(205)->click();
       longest = std::max(longest, std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count());
