@@ -34,7 +34,7 @@
 #include "engine/march.h"
 #include "engine/row_pool.h"
 #include "engine/shade.h"
-#include "engine/solar.h"
+#include "solar/solar.h"
 #include "platform/memory_platform.h"
 #include "terrain/graph.h"
 #include "terrain/pngfuncs.h"

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
 PROJECT=${PROJECT:-examples/demo}
 
-driver="$BUILD_DIR/tests/shell/shell_screenshot_driver"
+driver="$BUILD_DIR/tools/shell_screenshot_driver"
 if [ ! -x "$driver" ]; then
   cmake -S . -B "$BUILD_DIR" >/dev/null
   cmake --build "$BUILD_DIR" --target shell_screenshot_driver -j "$(nproc)"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "catalogue/scan.h"
-#include "engine/run.h"
-#include "engine/run_verify.h"
+#include "run/run.h"
+#include "run/verify.h"
 #include "options.h"
 #include "terminal_platform.h"
 #include "terrain/graph.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "catalogue/neighbours.h"
-#include "engine/solar.h"
+#include "solar/solar.h"
 #include "platform/platform.h"
 #include "terrain/raster.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/solar.h"
+#include "solar/solar.h"
 
 // Ray range actually marched: R cut to the raster size, so that every ray
 // point stays inside the 3x3 block of sectors whatever the caller passes.

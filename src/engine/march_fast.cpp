@@ -61,7 +61,7 @@
 #endif
 
 #include "engine/march.h"
-#include "engine/march_kernel.h"
+#include "engine/kernels/march_kernel.h"
 #include "engine/row_pool.h"
 #include "engine/shade.h"
 #include "terrain/state.h"

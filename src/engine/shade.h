@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/solar.h"
+#include "solar/solar.h"
 
 // The graph buffer's colour ramp: entry 99 - p is the colour of p percent.
 extern const uint32_t kColourRamp[100];

@@ -20,10 +20,10 @@
 #include <system_error>
 
 #include "catalogue/surroundings.h"
-#include "engine/run.h"
+#include "run/run.h"
 #include "platform/platform.h"
-#include "shell/commands.h"
-#include "shell/coords.h"
+#include "catalogue/workdir.h"
+#include "catalogue/coords.h"
 #include "shell/dialogs.h"
 #include "shell/qt_platform.h"
 #include "terrain/graph.h"

@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "catalogue/scan.h"
-#include "engine/run.h"
-#include "run_support.h"
+#include "run/run.h"
+#include "support/run_support.h"
 #include "support/fixtures.h"
 
 namespace {

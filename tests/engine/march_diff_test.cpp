@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/march.h"
-#include "engine/solar.h"
+#include "solar/solar.h"
 #include "sector_builder.h"
 #include "support/fixtures.h"
 #include "terrain/state.h"

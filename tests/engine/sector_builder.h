@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/solar.h"
+#include "solar/solar.h"
 
 // Heights of the 3W x 3H block of sectors, row-major, north-west corner
 // first: sector pixel (x, y) is field element (y + H) * 3W + (x + W).

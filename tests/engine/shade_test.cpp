@@ -11,7 +11,7 @@
 
 #include "engine/accumulate.h"
 #include "engine/shade.h"
-#include "engine/solar.h"
+#include "solar/solar.h"
 #include "sector_builder.h"
 #include "support/fixtures.h"
 #include "terrain/raster.h"

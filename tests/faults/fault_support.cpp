@@ -11,7 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "batch/run_support.h"
+#include "support/run_support.h"
 
 namespace faults {
 

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "catalogue/scan.h"
-#include "engine/run.h"
+#include "run/run.h"
 #include "faults/fault_support.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "catalogue/scan.h"
 #include "hardening/corpus.h"
-#include "shell/coords.h"
+#include "catalogue/coords.h"
 
 namespace {
 

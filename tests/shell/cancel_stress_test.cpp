@@ -16,7 +16,7 @@
 #include <map>
 #include <random>
 
-#include "engine/run.h"
+#include "run/run.h"
 #include "shell_fixture.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <map>
 
-#include "engine/run.h"
+#include "run/run.h"
 #include "shell_fixture.h"
 
 namespace {

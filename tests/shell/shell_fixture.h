@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "shell/commands.h"
+#include "catalogue/workdir.h"
 #include "shell/main_window.h"
 #include "shell/qt_platform.h"
 #include "support/fixtures.h"

@@ -10,9 +10,9 @@
 
 #include "catalogue/scan.h"
 #include "catalogue/surroundings.h"
-#include "engine/run.h"
-#include "engine/solar.h"
-#include "run_support.h"
+#include "run/run.h"
+#include "solar/solar.h"
+#include "support/run_support.h"
 #include "support/fixtures.h"
 
 namespace {

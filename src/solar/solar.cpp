@@ -1,4 +1,4 @@
-#include "engine/solar.h"
+#include "solar/solar.h"
 
 #include <cmath>
 

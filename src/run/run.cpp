@@ -1,4 +1,4 @@
-#include "engine/run.h"
+#include "run/run.h"
 
 #include <sys/stat.h>
 
@@ -11,9 +11,9 @@
 #include "catalogue/scan.h"
 #include "catalogue/surroundings.h"
 #include "engine/row_pool.h"
-#include "engine/run_output.h"
+#include "run/output.h"
 #include "engine/shade.h"
-#include "engine/solar.h"
+#include "solar/solar.h"
 #include "platform/platform.h"
 #include "terrain/graph.h"
 #include "terrain/state.h"

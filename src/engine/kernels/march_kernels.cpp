@@ -11,7 +11,7 @@
 #endif
 
 #include "engine/march.h"
-#include "engine/march_kernel.h"
+#include "engine/kernels/march_kernel.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <ctime>
 
-#include "shell/commands.h"
+#include "catalogue/workdir.h"
 #include "support/fixtures.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/commands.h"
+#include "catalogue/workdir.h"
 
 #include <cstdio>
 

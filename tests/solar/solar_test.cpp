@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "engine/solar.h"
+#include "solar/solar.h"
 
 namespace {
 

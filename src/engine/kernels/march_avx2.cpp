@@ -2,7 +2,7 @@
 // (and never with fused multiply-add): it must hold nothing but the scan,
 // with no inline function shared with other files, so no AVX2 code can
 // reach a processor without it.
-#include "engine/march_kernel.h"
+#include "engine/kernels/march_kernel.h"
 
 #if defined(VDB_X86_KERNELS) && defined(__AVX2__)
 #include <immintrin.h>

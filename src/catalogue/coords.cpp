@@ -1,4 +1,4 @@
-#include "shell/coords.h"
+#include "catalogue/coords.h"
 
 #include <cmath>
 #include <string>

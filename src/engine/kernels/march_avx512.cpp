@@ -1,7 +1,7 @@
 // The march's scan on 512-bit vectors: one comparison covers a block. Built
 // for AVX-512F only (and never with fused multiply-add); like the AVX2 file
 // it holds nothing else.
-#include "engine/march_kernel.h"
+#include "engine/kernels/march_kernel.h"
 
 #if defined(VDB_X86_KERNELS) && defined(__AVX512F__)
 #include <immintrin.h>

@@ -8,9 +8,9 @@
 #include <random>
 
 #include "catalogue/scan.h"
-#include "engine/run.h"
-#include "engine/run_output.h"
-#include "run_support.h"
+#include "run/run.h"
+#include "run/output.h"
+#include "support/run_support.h"
 #include "support/fixtures.h"
 #include "terrain/pngfuncs.h"
 #include "terrain/raster.h"

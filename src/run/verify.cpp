@@ -1,4 +1,4 @@
-#include "engine/run_verify.h"
+#include "run/verify.h"
 
 #include <png.h>
 
@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "catalogue/scan.h"
-#include "engine/run.h"
-#include "engine/solar.h"
+#include "run/run.h"
+#include "solar/solar.h"
 
 namespace fs = std::filesystem;
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "shell/coords.h"
+#include "catalogue/coords.h"
 #include "support/fixtures.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <functional>
 
 #include "catalogue/scan.h"
-#include "engine/run.h"
-#include "engine/run_verify.h"
-#include "engine/solar.h"
+#include "run/run.h"
+#include "run/verify.h"
+#include "solar/solar.h"
 #include "support/fixtures.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/run_output.h"
+#include "run/output.h"
 
 #include <png.h>
 #include <unistd.h>
