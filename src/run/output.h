@@ -63,8 +63,3 @@ class RunOutput {
   bool quit_ = false;
   std::vector<std::thread> helpers_;
 };
-
-// Encodes a 24-bit blue-green-red image (rows `pitch` bytes apart) as the
-// PNG that png_save_surface writes for such a surface, byte for byte.
-// Returns false, with `out` unspecified, when libpng fails.
-bool EncodePngRgb(const uint8_t* pixels, int w, int h, int pitch, std::vector<uint8_t>& out);

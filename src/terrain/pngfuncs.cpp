@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "terrain/state.h"
 
@@ -160,4 +161,75 @@ bool save_package(const std::string& path, SDL_Surface* surface, int n) {
     st.finderror = 1;
   }
   return ok;
+}
+
+namespace {
+
+struct Sink {
+  std::vector<uint8_t>* out;
+  bool failed;
+};
+
+void SinkWrite(png_structp png, png_bytep data, png_size_t length) {
+  Sink* sink = static_cast<Sink*>(png_get_io_ptr(png));
+  std::vector<uint8_t>& v = *sink->out;
+  // Room is reserved up front for any image; growing past it may fail,
+  // and must not throw through libpng.
+  if (v.capacity() - v.size() < length) {
+    try {
+      v.reserve(v.size() + length + v.size() / 2);
+    } catch (...) {
+      sink->failed = true;
+    }
+    if (sink->failed) png_error(png, "out of memory");
+  }
+  v.insert(v.end(), data, data + length);
+}
+
+void SinkFlush(png_structp) {}
+
+// Only plain C data between the recovery point and the library calls, as
+// in png_save_surface, so the jump back from an error skips no destructor.
+bool Encode(const uint8_t* pixels, int w, int h, int pitch, Sink* sink) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_user_error, png_user_warn);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  if (!info) {
+    png_destroy_write_struct(&png, nullptr);
+    return false;
+  }
+  png_bytep* rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * static_cast<size_t>(h > 0 ? h : 1)));
+  if (!rows) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  for (int i = 0; i < h; ++i) rows[i] = const_cast<png_bytep>(pixels) + static_cast<size_t>(i) * pitch;
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::free(rows);
+    return false;
+  }
+  png_set_write_fn(png, sink, SinkWrite, SinkFlush);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_bgr(png);
+  png_write_info(png, info);
+  png_write_image(png, rows);
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  std::free(rows);
+  return true;
+}
+
+}  // namespace
+
+bool EncodePngRgb(const uint8_t* pixels, int w, int h, int pitch, std::vector<uint8_t>& out) {
+  out.clear();
+  try {
+    out.reserve(static_cast<size_t>(h) * (static_cast<size_t>(w) * 3 + 1) * 101 / 100 + 4096);
+  } catch (...) {
+    return false;
+  }
+  Sink sink{&out, false};
+  return Encode(pixels, w, h, pitch, &sink);
 }

@@ -5,7 +5,9 @@
 
 #include <png.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "terrain/handles.h"
 
@@ -31,3 +33,8 @@ void png_user_error(png_structp png, png_const_charp message);
 // final name. On failure appends "ERROR saving package n" to the console and
 // sets finderror; returns whether the package was written.
 bool save_package(const std::string& path, SDL_Surface* surface, int n);
+
+// Encodes a 24-bit blue-green-red image (rows `pitch` bytes apart) as the
+// PNG that png_save_surface writes for such a surface, byte for byte.
+// Returns false, with `out` unspecified, when libpng fails.
+bool EncodePngRgb(const uint8_t* pixels, int w, int h, int pitch, std::vector<uint8_t>& out);
