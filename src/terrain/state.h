@@ -11,6 +11,14 @@
 
 #include "terrain/handles.h"
 
+// Sizes that recur across the program, one meaning each.
+inline constexpr int32_t kGraphSide = 600;       // the graph window and its buffer are square
+inline constexpr int32_t kWatermarkH = 112;      // the watermark strip across the graph's top
+inline constexpr int32_t kMinSectorSide = 120;   // a sector raster's side, in pixels ...
+inline constexpr int32_t kMaxSectorSide = 600;   // ... is within these bounds
+inline constexpr int32_t kMaxRayRange = 120;     // the longest ray, in pixel steps
+inline constexpr uint32_t kMaxImageSide = 65535; // the largest side a raster header may claim
+
 // Height statistics of one sector list entry.
 struct HeightRecord {
   int32_t hmax = 0;  // 0: not computed yet; a computed 0 is stored as 1
