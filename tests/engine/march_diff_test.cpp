@@ -1,4 +1,4 @@
-// The production march against the reference, mask for mask, on random
+// The fast march against the reference, mask for mask, on random
 // terrains, neighbourhoods, ranges, latitudes and awkward sun directions,
 // with every vector kernel this processor has and 1 to 4 threads.
 #include <gtest/gtest.h>
@@ -118,7 +118,7 @@ Case RandomCase(uint64_t seed, int min_side, int max_side) {
   std::mt19937_64 rng(seed);
   std::uniform_int_distribution<int> side(min_side, max_side);
   Case c{seed, side(rng), side(rng), 0, false, Kind::Rough, 0, 0};
-  c.R = std::uniform_int_distribution<int>(1, std::min({c.W, c.H, 120}))(rng);
+  c.R = std::uniform_int_distribution<int>(1, std::min({c.W, c.H, kMaxRayRange}))(rng);
   c.float_family = rng() & 1;
   c.kind = static_cast<Kind>(rng() % 5);
   c.present = Present(static_cast<uint32_t>(rng() & 0xFF));
@@ -139,7 +139,7 @@ void RunCase(const Case& c, const std::vector<SunPos>& suns) {
   std::mt19937_64 rng(c.seed ^ 0x9E3779B97F4A7C15ull);
   InstallSector(MakeTerrain(rng, c.W, c.H, c.kind, c.float_family), c.float_family, c.present);
   Mosaic mo;
-  BuildMosaic(mo, 120);
+  BuildMosaic(mo, kMaxRayRange);
   for (size_t k = 0; k < suns.size(); ++k) {
     const std::string bad = Disagreement(mo, suns[k], c.R, c.seed + k);
     if (!bad.empty()) {
@@ -223,7 +223,7 @@ TEST_F(MarchDiff, HeightsAtTheElevationBoundary) {
       }
       InstallSector(f, true);
       Mosaic mo;
-      BuildMosaic(mo, 120);
+      BuildMosaic(mo, kMaxRayRange);
       for (uint64_t rotation = 0; rotation < 4; ++rotation)
         EXPECT_EQ(Disagreement(mo, SunToward(1, kPi / 2, e), W, rotation), "");
     }
@@ -257,7 +257,7 @@ TEST_F(MarchDiff, SameMasksAndRowsForAnyThreadCount) {
   std::mt19937_64 rng(c.seed);
   InstallSector(MakeTerrain(rng, W, H, Kind::Hills, c.float_family), c.float_family, c.present);
   Mosaic mo;
-  BuildMosaic(mo, 120);
+  BuildMosaic(mo, kMaxRayRange);
   const size_t n = static_cast<size_t>(W) * H;
   KernelReset reset;
   for (const SunPos& sun : YearSuns(c.lat, 17)) {
