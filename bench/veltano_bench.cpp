@@ -204,8 +204,6 @@ void PrintEngine(const char* name, int threads, double seconds, int32_t steps) {
               points / seconds / 1e9);
 }
 
-}  // namespace
-
 // The hills as nine PNG sectors, named by column code and row number (rows
 // grow north), as the directory scan expects them.
 int MakeProject(const std::string& dir) {
@@ -231,6 +229,61 @@ int MakeProject(const std::string& dir) {
   return 0;
 }
 
+void PrintSetup(const Options& opt, int32_t S_tot) {
+  std::printf("sector %dx%d, all eight neighbours, R %d, latitude %.1f, %d hour steps, %s rasters\n", kSide,
+              kSide, kRange, kLatitude, S_tot, opt.float_family ? "float" : "PNG");
+  std::printf("fast kernel %s (available:", MarchKernelName().c_str());
+  for (const std::string& k : MarchKernels()) std::printf(" %s", k.c_str());
+  std::printf(")\n");
+}
+
+// The reference's year, scaled from every ref_stride-th step, checked
+// against the fast engine's counts over the same steps; false when they
+// differ.
+bool TimeReference(const Options& opt, const Timing& one, int threads, int32_t S_tot, Timing& ref) {
+  ref = ShadeYear(true, opt.ref_stride);
+  ref.seconds = ref.seconds * S_tot / ref.steps;
+  ref.cpu = ref.cpu * S_tot / ref.steps;
+  if (opt.ref_stride > 1)
+    std::printf("note: reference timed on %d of %d hour steps (one in %d), time scaled to the year\n",
+                ref.steps, S_tot, opt.ref_stride);
+  const bool same =
+      opt.ref_stride > 1 ? ShadeYear(false, opt.ref_stride, threads).year == ref.year : one.year == ref.year;
+  if (!same) std::printf("error: the engines' annual counts differ\n");
+  return same;
+}
+
+// Times both engines on the installed sector; 1 when their counts differ.
+int TimeEngines(Options opt, int threads) {
+  const int32_t S_tot = DaylightSteps(deg2rad(kLatitude));
+  PrintSetup(opt, S_tot);
+  const Timing one = ShadeYear(false, opt.stride, 1);
+  const Timing all = ShadeYear(false, opt.stride, threads);
+  if (opt.stride > 1) std::printf("note: fast engine timed on one hour step in %d, not scaled\n", opt.stride);
+  std::printf("shaded: %.1f %% of pixel-steps\n",
+              100.0 * static_cast<double>(one.shaded) / (static_cast<double>(kSide) * kSide * S_tot));
+  if (all.year != one.year) {
+    std::printf("error: the annual counts differ between 1 and %d threads\n", threads);
+    return 1;
+  }
+  Timing ref;
+  if (opt.stride > 1) opt.ref_stride = 0;
+  if (opt.ref_stride > 0) {
+    if (!TimeReference(opt, one, threads, S_tot, ref)) return 1;
+    PrintEngine("reference", 1, ref.seconds, S_tot);
+  }
+  PrintEngine("fast", 1, one.seconds, S_tot);
+  PrintEngine("fast", threads, all.seconds, S_tot);
+  // Processor time as well: on a shared machine it is the steadier figure.
+  std::printf("processor time: fast 1 thread %.3f s, %d threads %.3f s\n", one.cpu, threads, all.cpu);
+  if (opt.ref_stride > 0)
+    std::printf("speed-up over the reference: %.1fx on 1 thread, %.1fx on %d threads (processor time 1 thread: %.1fx)\n",
+                ref.seconds / one.seconds, ref.seconds / all.seconds, threads, ref.cpu / one.cpu);
+  return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   Options opt;
   if (!ParseOptions(argc, argv, opt)) {
@@ -252,52 +305,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "veltano-bench: kernel %s not available here\n", opt.kernel.c_str());
     return 2;
   }
-  const int threads = ShadeThreadCount(opt.threads);
-
   if (!InstallSector(Hills(kSide), kSide, opt.float_family)) {
     std::fprintf(stderr, "veltano-bench: cannot create the sector's buffers\n");
     return 1;
   }
-  const int32_t S_tot = DaylightSteps(deg2rad(kLatitude));
-  std::printf("sector %dx%d, all eight neighbours, R %d, latitude %.1f, %d hour steps, %s rasters\n", kSide,
-              kSide, kRange, kLatitude, S_tot, opt.float_family ? "float" : "PNG");
-  std::printf("fast kernel %s (available:", MarchKernelName().c_str());
-  for (const std::string& k : MarchKernels()) std::printf(" %s", k.c_str());
-  std::printf(")\n");
-
-  const Timing one = ShadeYear(false, opt.stride, 1);
-  const Timing all = ShadeYear(false, opt.stride, threads);
-  if (opt.stride > 1) std::printf("note: fast engine timed on one hour step in %d, not scaled\n", opt.stride);
-  std::printf("shaded: %.1f %% of pixel-steps\n",
-              100.0 * static_cast<double>(one.shaded) / (static_cast<double>(kSide) * kSide * S_tot));
-  if (all.year != one.year) {
-    std::printf("error: the annual counts differ between 1 and %d threads\n", threads);
-    return 1;
-  }
-  double ref_seconds = 0, ref_cpu = 0;
-  if (opt.stride > 1) opt.ref_stride = 0;
-  if (opt.ref_stride > 0) {
-    const Timing ref = ShadeYear(true, opt.ref_stride);
-    ref_seconds = ref.seconds * S_tot / ref.steps;
-    ref_cpu = ref.cpu * S_tot / ref.steps;
-    if (opt.ref_stride > 1)
-      std::printf("note: reference timed on %d of %d hour steps (one in %d), time scaled to the year\n",
-                  ref.steps, S_tot, opt.ref_stride);
-    const bool same =
-        opt.ref_stride > 1 ? ShadeYear(false, opt.ref_stride, threads).year == ref.year : one.year == ref.year;
-    if (!same) {
-      std::printf("error: the engines' annual counts differ\n");
-      return 1;
-    }
-    PrintEngine("reference", 1, ref_seconds, S_tot);
-  }
-  PrintEngine("fast", 1, one.seconds, S_tot);
-  PrintEngine("fast", threads, all.seconds, S_tot);
-  // Processor time as well: on a shared machine it is the steadier figure.
-  std::printf("processor time: fast 1 thread %.3f s, %d threads %.3f s\n", one.cpu, threads, all.cpu);
-  if (opt.ref_stride > 0)
-    std::printf("speed-up over the reference: %.1fx on 1 thread, %.1fx on %d threads (processor time 1 thread: %.1fx)\n",
-                ref_seconds / one.seconds, ref_seconds / all.seconds, threads, ref_cpu / one.cpu);
+  const int rc = TimeEngines(opt, ShadeThreadCount(opt.threads));
   CloseGraph();
-  return 0;
+  return rc;
 }

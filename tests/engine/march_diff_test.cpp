@@ -193,16 +193,16 @@ TEST_F(MarchDiff, AwkwardSunDirections) {
 }
 
 TEST_F(MarchDiff, SectorsOfProjectSizes) {
-  // 120 x 120 and a non-square sector over every fifth hour step.
+  // The smallest sector and a non-square one over every fifth hour step.
   for (uint64_t seed = 9000; seed < 9000 + 4 * Soak(); ++seed) {
-    Case c = RandomCase(seed, 120, 120);
+    Case c = RandomCase(seed, kMinSectorSide, kMinSectorSide);
     if (seed % 4 >= 2) c.W = 130, c.H = 170;
-    if (seed % 2 == 0) c.R = 120;
+    if (seed % 2 == 0) c.R = kMaxRayRange;
     RunCase(c, YearSuns(c.lat, 5, static_cast<int>(seed)));
   }
   // A full-size sector without its eastern neighbour.
-  Case c = RandomCase(9100, 600, 600);
-  c.R = 120, c.kind = Kind::Hills, c.lat = 40, c.present = kAllNeighbours & ~(1u << 7);
+  Case c = RandomCase(9100, kMaxSectorSide, kMaxSectorSide);
+  c.R = kMaxRayRange, c.kind = Kind::Hills, c.lat = 40, c.present = kAllNeighbours & ~(1u << 7);
   RunCase(c, YearSuns(40, static_cast<int>(std::max<uint64_t>(1, 70 / Soak())), 3));
 }
 
