@@ -1,10 +1,9 @@
 // The fast march. Same answer as MarchRay for every pixel, bit for bit;
 // what changes is how the ray points are found and how most of them are
 // settled without an arc tangent. Each part of the argument stands beside
-// the code it justifies: ray points (StepCol, PlanColumns), missing
-// neighbours (BuildMosaic), the comparison (StepBound), bounds by row
-// (PlanBounds), lanes (Block), the early end (StopStep) and threads
-// (MarchMaskFast).
+// the code it justifies: the comparison (FloatDown), ray points (StepCol,
+// PlanColumns), bounds by row (PlanBounds), the early end (RowStops), lanes
+// (Block), missing neighbours (BuildMosaic) and threads (MarchMaskFast).
 #include <algorithm>
 #include <cassert>
 #include <cfloat>
