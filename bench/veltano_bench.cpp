@@ -1,19 +1,19 @@
 // veltano-bench: times the shading of one 600 x 600 sector-year (all eight
 // neighbours, R = 120, latitude 40, 139 hour steps) on synthetic rolling
-// hills: the reference engine, the production engine on one thread and on
+// hills: the reference engine, the fast engine on one thread and on
 // N threads, in the same run.
 //
 //   veltano-bench [--threads N] [--kernel NAME] [--family png|tif] [--ref-stride K] [--stride K]
 //   veltano-bench --make-project DIR
 //
-// --threads N: the production engine's second timing (0, the default: one
+// --threads N: the fast engine's second timing (0, the default: one
 // thread per hardware thread). --kernel forces the march's vector kernel
 // (scalar, sse2, avx2, avx512). --ref-stride K times the reference on every
 // K-th hour step only and scales its time to the whole year (a note line
 // says so); the default of 3 keeps the run well under two minutes, 1 times
 // the full year, 0 leaves the reference out. The engines' annual counts
 // over the same steps must agree. --stride K shades only every K-th hour
-// step with the production engine (for profiling; its times are then not
+// step with the fast engine (for profiling; its times are then not
 // those of a year, and the comparison with the reference is left out).
 //
 // --make-project DIR writes the same hills as a 3 x 3 project of 600 x 600
@@ -43,8 +43,8 @@
 
 namespace {
 
-constexpr int32_t kSide = 600;
-constexpr int32_t kRange = 120;
+constexpr int32_t kSide = kMaxSectorSide;
+constexpr int32_t kRange = kMaxRayRange;
 constexpr double kLatitude = 40.0;
 constexpr uint64_t kSeed = 20240615;
 
@@ -53,7 +53,7 @@ struct Options {
   std::string kernel;
   bool float_family = false;
   int ref_stride = 3;
-  int stride = 1;  // production: every stride-th hour step only (profiling)
+  int stride = 1;  // fast engine: every stride-th hour step only (profiling)
   std::string project;
 };
 
@@ -145,7 +145,7 @@ bool InstallSector(const std::vector<float>& field, int32_t side, bool float_fam
     *p = CreateResultSurface(side, side);
     if (!*p) return false;
   }
-  st.sftmp = CreateResultSurface(600, 600);
+  st.sftmp = CreateResultSurface(kGraphSide, kGraphSide);
   st.presum.assign(static_cast<size_t>(side) * side, 0);
   st.pmeswhs.assign(static_cast<size_t>(side) * side, 0);
   return st.sftmp != nullptr;
@@ -177,19 +177,19 @@ Timing ShadeYear(bool reference, int stride, int threads = 1) {
   int32_t k_all = 0;
   const auto start = std::chrono::steady_clock::now();
   const double cpu_start = CpuSeconds();
-  ShadeBeginSector(S_tot);
+  SectorShading sector(S_tot);
   for (int32_t m = 0; m < 12; ++m) {
     const SolarDayRec day = SolarDay(15 + kMonthStart[m], phi);
     uint32_t b = 1;
     for (int32_t k = 0; k < day.steps; ++k, ++k_all, b <<= 1) {
       if (k_all % stride != 0) continue;
-      ShadeHour(SunPosition(day, k), kRange, "bench", warnflags, m, b);
+      ShadeHour(sector, SunPosition(day, k), kRange, "bench", warnflags, m, b);
       ++t.steps;
     }
-    ShadeMonthEnd(m);
-    ShadeClearMonth();
+    ShadeMonthEnd(sector, m);
+    ShadeClearMonth(sector);
   }
-  ShadeYearEnd();
+  ShadeYearEnd(sector);
   t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   t.cpu = CpuSeconds() - cpu_start;
   t.year = st.presum;
@@ -203,8 +203,6 @@ void PrintEngine(const char* name, int threads, double seconds, int32_t steps) {
   std::printf("engine %s threads %d: %.3f s, %.3f Gpts/s\n", name, threads, seconds,
               points / seconds / 1e9);
 }
-
-}  // namespace
 
 // The hills as nine PNG sectors, named by column code and row number (rows
 // grow north), as the directory scan expects them.
@@ -231,6 +229,61 @@ int MakeProject(const std::string& dir) {
   return 0;
 }
 
+void PrintSetup(const Options& opt, int32_t S_tot) {
+  std::printf("sector %dx%d, all eight neighbours, R %d, latitude %.1f, %d hour steps, %s rasters\n", kSide,
+              kSide, kRange, kLatitude, S_tot, opt.float_family ? "float" : "PNG");
+  std::printf("fast kernel %s (available:", MarchKernelName().c_str());
+  for (const std::string& k : MarchKernels()) std::printf(" %s", k.c_str());
+  std::printf(")\n");
+}
+
+// The reference's year, scaled from every ref_stride-th step, checked
+// against the fast engine's counts over the same steps; false when they
+// differ.
+bool TimeReference(const Options& opt, const Timing& one, int threads, int32_t S_tot, Timing& ref) {
+  ref = ShadeYear(true, opt.ref_stride);
+  ref.seconds = ref.seconds * S_tot / ref.steps;
+  ref.cpu = ref.cpu * S_tot / ref.steps;
+  if (opt.ref_stride > 1)
+    std::printf("note: reference timed on %d of %d hour steps (one in %d), time scaled to the year\n",
+                ref.steps, S_tot, opt.ref_stride);
+  const bool same =
+      opt.ref_stride > 1 ? ShadeYear(false, opt.ref_stride, threads).year == ref.year : one.year == ref.year;
+  if (!same) std::printf("error: the engines' annual counts differ\n");
+  return same;
+}
+
+// Times both engines on the installed sector; 1 when their counts differ.
+int TimeEngines(Options opt, int threads) {
+  const int32_t S_tot = DaylightSteps(deg2rad(kLatitude));
+  PrintSetup(opt, S_tot);
+  const Timing one = ShadeYear(false, opt.stride, 1);
+  const Timing all = ShadeYear(false, opt.stride, threads);
+  if (opt.stride > 1) std::printf("note: fast engine timed on one hour step in %d, not scaled\n", opt.stride);
+  std::printf("shaded: %.1f %% of pixel-steps\n",
+              100.0 * static_cast<double>(one.shaded) / (static_cast<double>(kSide) * kSide * S_tot));
+  if (all.year != one.year) {
+    std::printf("error: the annual counts differ between 1 and %d threads\n", threads);
+    return 1;
+  }
+  Timing ref;
+  if (opt.stride > 1) opt.ref_stride = 0;
+  if (opt.ref_stride > 0) {
+    if (!TimeReference(opt, one, threads, S_tot, ref)) return 1;
+    PrintEngine("reference", 1, ref.seconds, S_tot);
+  }
+  PrintEngine("fast", 1, one.seconds, S_tot);
+  PrintEngine("fast", threads, all.seconds, S_tot);
+  // Processor time as well: on a shared machine it is the steadier figure.
+  std::printf("processor time: fast 1 thread %.3f s, %d threads %.3f s\n", one.cpu, threads, all.cpu);
+  if (opt.ref_stride > 0)
+    std::printf("speed-up over the reference: %.1fx on 1 thread, %.1fx on %d threads (processor time 1 thread: %.1fx)\n",
+                ref.seconds / one.seconds, ref.seconds / all.seconds, threads, ref.cpu / one.cpu);
+  return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   Options opt;
   if (!ParseOptions(argc, argv, opt)) {
@@ -252,52 +305,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "veltano-bench: kernel %s not available here\n", opt.kernel.c_str());
     return 2;
   }
-  const int threads = ShadeThreadCount(opt.threads);
-
   if (!InstallSector(Hills(kSide), kSide, opt.float_family)) {
     std::fprintf(stderr, "veltano-bench: cannot create the sector's buffers\n");
     return 1;
   }
-  const int32_t S_tot = DaylightSteps(deg2rad(kLatitude));
-  std::printf("sector %dx%d, all eight neighbours, R %d, latitude %.1f, %d hour steps, %s rasters\n", kSide,
-              kSide, kRange, kLatitude, S_tot, opt.float_family ? "float" : "PNG");
-  std::printf("production kernel %s (available:", MarchKernelName().c_str());
-  for (const std::string& k : MarchKernels()) std::printf(" %s", k.c_str());
-  std::printf(")\n");
-
-  const Timing one = ShadeYear(false, opt.stride, 1);
-  const Timing all = ShadeYear(false, opt.stride, threads);
-  if (opt.stride > 1) std::printf("note: production timed on one hour step in %d, not scaled\n", opt.stride);
-  std::printf("shaded: %.1f %% of pixel-steps\n",
-              100.0 * static_cast<double>(one.shaded) / (static_cast<double>(kSide) * kSide * S_tot));
-  if (all.year != one.year) {
-    std::printf("error: the annual counts differ between 1 and %d threads\n", threads);
-    return 1;
-  }
-  double ref_seconds = 0, ref_cpu = 0;
-  if (opt.stride > 1) opt.ref_stride = 0;
-  if (opt.ref_stride > 0) {
-    const Timing ref = ShadeYear(true, opt.ref_stride);
-    ref_seconds = ref.seconds * S_tot / ref.steps;
-    ref_cpu = ref.cpu * S_tot / ref.steps;
-    if (opt.ref_stride > 1)
-      std::printf("note: reference timed on %d of %d hour steps (one in %d), time scaled to the year\n",
-                  ref.steps, S_tot, opt.ref_stride);
-    const bool same =
-        opt.ref_stride > 1 ? ShadeYear(false, opt.ref_stride, threads).year == ref.year : one.year == ref.year;
-    if (!same) {
-      std::printf("error: the engines' annual counts differ\n");
-      return 1;
-    }
-    PrintEngine("reference", 1, ref_seconds, S_tot);
-  }
-  PrintEngine("production", 1, one.seconds, S_tot);
-  PrintEngine("production", threads, all.seconds, S_tot);
-  // Processor time as well: on a shared machine it is the steadier figure.
-  std::printf("processor time: production 1 thread %.3f s, %d threads %.3f s\n", one.cpu, threads, all.cpu);
-  if (opt.ref_stride > 0)
-    std::printf("speed-up over the reference: %.1fx on 1 thread, %.1fx on %d threads (processor time 1 thread: %.1fx)\n",
-                ref_seconds / one.seconds, ref_seconds / all.seconds, threads, ref_cpu / one.cpu);
+  const int rc = TimeEngines(opt, ShadeThreadCount(opt.threads));
   CloseGraph();
-  return 0;
+  return rc;
 }

@@ -12,12 +12,11 @@
 
 namespace {
 
-// Clear-sky beam model constants (day 0 of the year, Linke turbidity 3).
+// ESRA clear-sky beam model (Kasten-Young air mass), day 0 of the year, Linke turbidity 3.
 constexpr double kSolarConstant = 1367;
 constexpr double kScaleHeight = 8434.5;
 constexpr double kLinke = 3.0;
 constexpr double kLeftOutShare = 0.1;
-constexpr int64_t kMaxRange = 120;
 
 int32_t ClampToInt32(int64_t v) {
   if (v > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
@@ -170,7 +169,7 @@ int32_t SelecRango() {
   const double z = have_centre ? IntHeight(centre, centre_tif, 0, 0) : 0;
 
   double g = 0;
-  int64_t r = kMaxRange;
+  int64_t r = kMaxRayRange;
   if (ReferenceElevation(z, g)) {
     const HeightRecord* c = RecordOf(st.areacol2, st.areafil[1]);
     r = RangeOf(c ? c->hmax : 0, g);
@@ -187,7 +186,7 @@ int32_t SelecRango() {
 
   if (r > st.proj_w) r = st.proj_w;
   if (r > st.proj_h) r = st.proj_h;
-  if (r > kMaxRange || r < 1) r = kMaxRange;
+  if (r > kMaxRayRange || r < 1) r = kMaxRayRange;
   std::printf("Rango Final= %d\n", static_cast<int32_t>(r));
   return static_cast<int32_t>(r);
 }

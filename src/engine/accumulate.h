@@ -1,6 +1,6 @@
 // Encodings shared by the two ways of recording shadows: RecordShadow per
 // shaded pixel (reference engine) and the month-end packing of the
-// production engine.
+// fast engine.
 #pragma once
 
 #include <SDL.h>

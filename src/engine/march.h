@@ -1,6 +1,6 @@
 // The horizon ray march of one hour step as a shadow mask, in its two
 // implementations: the reference transcription (MarchRay over HeightAt) and
-// the production engine over a padded mosaic of the 3x3 neighbourhood. Both
+// the fast engine over a padded mosaic of the 3x3 neighbourhood. Both
 // read the neighbourhood in st and give identical masks; the callers record
 // the shaded pixels themselves.
 #pragma once
@@ -47,7 +47,7 @@ struct Mosaic {
 // the cu_ext family) with a margin of `pad` pixels, cut to the raster size.
 void BuildMosaic(Mosaic& mo, int32_t pad);
 
-// Production mask of one hour step from a mosaic whose pad is at least
+// Fast mask of one hour step from a mosaic whose pad is at least
 // EffectiveRange(R, W, H). Same contract as MarchMaskReference, whatever
 // the number of threads sharing the rows (0 = one per hardware thread).
 // after_row(y), when given, runs once row y's mask is final, on the thread
@@ -56,7 +56,7 @@ void BuildMosaic(Mosaic& mo, int32_t pad);
 void MarchMaskFast(const Mosaic& mo, const SunPos& sun, int32_t R, uint8_t* mask, int threads = 1,
                    const std::function<void(int32_t y)>& after_row = nullptr);
 
-// The vector kernel of the production march: "scalar", "sse2", "avx2" or
+// The vector kernel of the fast march: "scalar", "sse2", "avx2" or
 // "avx512". By default the widest worth having that the processor runs.
 // SetMarchKernel forces one (tests, benchmark) and returns false, changing
 // nothing, when this build or processor lacks it; "" restores the default.

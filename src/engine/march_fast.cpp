@@ -1,54 +1,9 @@
-// The production march. Same answer as MarchRay for every pixel, bit for
-// bit; what changes is how the ray points are found and how most of them
-// are settled without an arc tangent.
-//
-// Ray points. Ray point s of pixel (x, y) is X = trunc(x + fx), Y =
-// trunc(y + fy) with fx = sin(sigma A) s and fy = cos(sigma A) s. Y is the
-// same for every pixel of a row, so it is computed exactly once per row and
-// step. For X, with off = floor(fx) and fx not whole, x + fx lies strictly
-// between x + off and x + off + 1, so X is x + off where that is >= 0 and
-// x + off + 1 below it; the mosaic stores column 0 a second time just
-// west of it (march.h), so Row(Y)[x + off] is the sample of ray point s
-// for every pixel of the row alike. This holds as long as the sum x + fx,
-// rounded to double, does not land on the other side of a whole number: it
-// cannot when fx is at least `tol` away from one (the rounding error of a
-// sum below 2^12 is under 2^-41). Steps with fx closer than that to a
-// whole number, and (for the pixels west of -fx) steps with fx whole and
-// negative, take the exact formula per pixel.
-//
-// Missing neighbours hold +infinity in the mosaic: a ray that reaches one
-// always stops to look, finds the cell missing and ends unshaded there.
-// X and Y are monotonic in s, so every later point of that ray would have
-// been past the missing cell too or in a cell it can only reach through it.
-//
-// The comparison. A point shades when h > G and atan((h - G)/d) > E, h - G
-// formed in float and d = sqrt(dx^2 + dy^2). With tl = tan(E - 1e-9) and
-// th = tan(E + 1e-9), per step and row lc = max(0, d tl rounded down to
-// float) and u = d th rounded up: h - G <= lc cannot shade, h - G > u
-// (with h - G > 0) shades, and only between the two is the arc tangent
-// evaluated. The 1e-9 radian margin is far wider than the rounding of tan,
-// the product, the quotient and atan together.
-//
-// Lanes. A row is marched in blocks of sixteen consecutive pixels, step by
-// step; one vector comparison against the step's lc settles the block
-// unless some lane rises above it. That loop (the scan of march_kernel.h,
-// in the widest version the processor runs) holds nothing else: a lane
-// that is shaded, ended or never in the race holds the height +infinity,
-// which no sample minus it exceeds. Everything else happens only when the
-// scan stops: at a candidate, at a step for the exact formula, or where
-// the block can end early. Pixels left of every step's x + off < 0 use the
-// smaller lc of the lanes that read one column further east.
-//
-// Bounds by row. |y - Y| at step s is |floor(sy s)| or one more for every
-// row, so the distances and bounds of both cases are found once per hour.
-//
-// Early end. A block stops once the greatest sample on the mosaic rows its
-// rays have still to cross, minus the lowest live pixel's height, is not
-// above the smallest lc those steps can have: lc only grows along a ray,
-// and that maximum only shrinks.
-//
-// Each row's mask is written by its own march only, so rows are shared out
-// between threads (row_pool.h) with the same masks for any thread count.
+// The fast march. Same answer as MarchRay for every pixel, bit for bit;
+// what changes is how the ray points are found and how most of them are
+// settled without an arc tangent. Each part of the argument stands beside
+// the code it justifies: the comparison (FloatDown), ray points (StepCol,
+// PlanColumns), bounds by row (PlanBounds), the early end (RowStops), lanes
+// (Block), missing neighbours (BuildMosaic) and threads (MarchMaskFast).
 #include <algorithm>
 #include <cassert>
 #include <cfloat>
@@ -73,6 +28,14 @@ constexpr double kHalfPi = 1.5707963267948966;
 constexpr double kAngleMargin = 1e-9;
 constexpr int kLanes = kMarchLanes;  // pixels of a row marched together
 
+// The comparison. A point shades when h > G and atan((h - G)/d) > E, h - G
+// formed in float and d = sqrt(dx^2 + dy^2). With tl = tan(E - 1e-9) and
+// th = tan(E + 1e-9), per step and row lc = max(0, d tl rounded down to
+// float) and u = d th rounded up: h - G <= lc cannot shade, h - G > u
+// (with h - G > 0) shades, and only between the two is the arc tangent
+// evaluated. The 1e-9 radian margin is far wider than the rounding of tan,
+// the product, the quotient and atan together.
+//
 // Largest float not above v / smallest float not below v.
 float FloatDown(double v) {
   if (std::isnan(v)) return std::numeric_limits<float>::quiet_NaN();
@@ -97,6 +60,15 @@ float LowerBound(double d, double tl) {
   return l > 0 ? l : 0.0f;
 }
 
+// Ray points. Ray point s of pixel (x, y) is X = trunc(x + fx), Y =
+// trunc(y + fy) with fx = sin(sigma A) s and fy = cos(sigma A) s. Y is the
+// same for every pixel of a row, so it is computed exactly once per row and
+// step. For X, with off = floor(fx) and fx not whole, x + fx lies strictly
+// between x + off and x + off + 1, so X is x + off where that is >= 0 and
+// x + off + 1 below it; the mosaic stores column 0 a second time just
+// west of it (march.h), so Row(Y)[x + off] is the sample of ray point s
+// for every pixel of the row alike.
+//
 // Column part of ray step s, shared by every row of the hour step.
 struct StepCol {
   double fx = 0;
@@ -108,7 +80,7 @@ struct StepCol {
 // Distances and bounds of step s for one value of |y - Y|.
 struct StepBound {
   int32_t ady = -1;  // |y - Y| these are for
-  double dy = 0, da = 0, db = 0;
+  double da = 0, db = 0;
   float lca = 0, ua = 0, lcb = 0, ub = 0, lcmin = 0;
 };
 
@@ -141,14 +113,14 @@ struct RowScratch {
 StepBound MakeBound(const HourPlan& p, const StepCol& c, int32_t ady) {
   StepBound b;
   b.ady = ady;
-  b.dy = ady * p.px;
-  b.da = std::sqrt(c.dxa * c.dxa + b.dy * b.dy);
-  b.db = std::sqrt(c.dxb * c.dxb + b.dy * b.dy);
+  const double dy = ady * p.px;
+  b.da = std::sqrt(c.dxa * c.dxa + dy * dy);
+  b.db = std::sqrt(c.dxb * c.dxb + dy * dy);
   b.lca = LowerBound(b.da, p.tl);
   b.ua = FloatUp(b.da * p.th);
   b.lcb = LowerBound(b.db, p.tl);
   b.ub = FloatUp(b.db * p.th);
-  b.lcmin = LowerBound(std::sqrt(c.dxlo * c.dxlo + b.dy * b.dy), p.tl);
+  b.lcmin = LowerBound(std::sqrt(c.dxlo * c.dxlo + dy * dy), p.tl);
   return b;
 }
 
@@ -159,12 +131,8 @@ StepBound BoundFor(const HourPlan& p, int32_t s, int32_t ady) {
   return MakeBound(p, p.col[s], ady);  // not expected; the direct computation then
 }
 
-HourPlan PlanHour(const Mosaic& mo, const SunPos& sun, int32_t R) {
-  HourPlan p;
-  p.W = mo.W;
-  p.H = mo.H;
-  p.R = R;
-  for (bool f : mo.present) p.all_present = p.all_present && f;
+// The sun's direction and the tangents of the comparison's margins.
+void PlanDirection(HourPlan& p, const SunPos& sun) {
   p.sx = std::sin(sun.sign * sun.azimuth);
   p.sy = std::cos(sun.sign * sun.azimuth);
   p.E = sun.elevation;
@@ -174,7 +142,16 @@ HourPlan PlanHour(const Mosaic& mo, const SunPos& sun, int32_t R) {
   p.tl = lo <= -kHalfPi ? -std::numeric_limits<double>::infinity()
                         : (lo >= kHalfPi ? std::numeric_limits<double>::infinity() : std::tan(lo));
   p.th = hi >= kHalfPi ? std::numeric_limits<double>::infinity() : std::tan(hi);
+}
 
+// The column part of every step. Reading Row(Y)[x + off] holds as long as
+// the sum x + fx, rounded to double, does not land on the other side of a
+// whole number: it cannot when fx is at least `tol` away from one (the
+// rounding error of a sum below 2^12 is under 2^-41). Steps with fx closer
+// than that to a whole number, and (for the pixels west of -fx) steps with
+// fx whole and negative, take the exact formula per pixel.
+void PlanColumns(HourPlan& p) {
+  const int32_t R = p.R;
   // Rounding error of x + fx stays far below tol for |x + fx| < 2^12; wider
   // rasters widen it in proportion.
   const double tol = std::max(1e-12, (p.W + R + 2.0) * std::ldexp(1.0, -50));
@@ -201,26 +178,41 @@ HourPlan PlanHour(const Mosaic& mo, const SunPos& sun, int32_t R) {
   }
   p.exact.push_back(R);
   p.exact_left.push_back(R);
+}
+
+// Bounds by row. |y - Y| at step s is |floor(sy s)| or one more for every
+// row, so the distances and bounds of both cases are found once per hour.
+void PlanBounds(HourPlan& p) {
   p.bound.resize(2 * p.col.size());
-  for (int32_t s = 1; s < R; ++s) {
+  for (int32_t s = 1; s < p.R; ++s) {
     const int32_t offy = static_cast<int32_t>(std::floor(p.sy * s));
     p.bound[2 * s] = MakeBound(p, p.col[s], std::abs(offy));
     p.bound[2 * s + 1] = MakeBound(p, p.col[s], std::abs(offy + 1));
   }
+}
+
+HourPlan PlanHour(const Mosaic& mo, const SunPos& sun, int32_t R) {
+  HourPlan p;
+  p.W = mo.W;
+  p.H = mo.H;
+  p.R = R;
+  for (bool f : mo.present) p.all_present = p.all_present && f;
+  PlanDirection(p, sun);
+  PlanColumns(p);
+  PlanBounds(p);
   return p;
 }
 
-// Steps, bounds and lane heights of row y.
-void PlanRow(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
-  const int32_t W = p.W, R = p.R;
-  const size_t n = static_cast<size_t>(R);
+// Where row y's lanes read at every step, and the lower bounds they
+// compare against.
+void RowSteps(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
+  const size_t n = static_cast<size_t>(p.R);
   rs.rows.resize(n);
   rs.lc.resize(n);
   rs.lcl.resize(n);
   rs.lcmin.resize(n);
-  rs.stopg.resize(n);
   rs.Y.resize(n);
-  for (int32_t s = 1; s < R; ++s) {
+  for (int32_t s = 1; s < p.R; ++s) {
     const StepCol& c = p.col[s];
     const int32_t Y = static_cast<int32_t>(y + p.sy * s);
     rs.Y[s] = Y;
@@ -239,10 +231,18 @@ void PlanRow(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
       rs.lcmin[s] = own.lcmin;
     }
   }
-  // Suffix maxima of the rows still to be crossed against the smallest
-  // bound of the step, rounded up so the test stays on the safe side.
+}
+
+// Early end. A block stops once the greatest sample on the mosaic rows its
+// rays have still to cross, minus the lowest live pixel's height, is not
+// above the smallest lc those steps can have: lc only grows along a ray,
+// and that maximum only shrinks. Here: the suffix maxima of the rows still
+// to be crossed against the smallest bound of the step, rounded up so the
+// test stays on the safe side.
+void RowStops(const Mosaic& mo, const HourPlan& p, RowScratch& rs) {
+  rs.stopg.resize(static_cast<size_t>(p.R));
   float sm = -kInf;
-  for (int32_t s = R - 1; s >= 1; --s) {
+  for (int32_t s = p.R - 1; s >= 1; --s) {
     sm = std::max(sm, mo.RowMax(rs.Y[s]));
     double& stopg = rs.stopg[s];
     if (sm == -kInf) {
@@ -254,9 +254,11 @@ void PlanRow(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
       stopg = diff + std::fabs(diff) * 1e-15;
     }
   }
+}
 
-  // Nothing rises above a height that is not a number or is infinite: such
-  // lanes, and those past the row's end, are out of the race from the start.
+// Nothing rises above a height that is not a number or is infinite: such
+// lanes, and those past the row's end, are out of the race from the start.
+void RowHeights(const Mosaic& mo, int32_t W, int32_t y, RowScratch& rs) {
   const size_t lanes = (static_cast<size_t>(W) + kLanes - 1) / kLanes * kLanes;
   rs.g.resize(lanes);
   const float* own = mo.Row(y);
@@ -265,6 +267,13 @@ void PlanRow(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
     rs.g[x] = G == G ? G : kInf;
   }
   std::fill(rs.g.begin() + W, rs.g.end(), kInf);
+}
+
+// Steps, bounds and lane heights of row y.
+void PlanRow(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
+  RowSteps(mo, p, y, rs);
+  RowStops(mo, p, rs);
+  RowHeights(mo, p.W, y, rs);
 }
 
 // First step in [lo, hi) from which no sample can shade a lane of height
@@ -287,6 +296,16 @@ int32_t StopStep(const double* stopg, int32_t lo, int32_t hi, float gmin) {
 inline int CellColumn(int32_t X, int32_t W) { return X < 0 ? 0 : (X < W ? 1 : 2); }
 inline int CellRow(int32_t Y, int32_t H) { return Y >= H ? 0 : (Y >= 0 ? 1 : 2); }
 
+// Lanes. A row is marched in blocks of sixteen consecutive pixels, step by
+// step; one vector comparison against the step's lc settles the block
+// unless some lane rises above it. That loop (the scan of march_kernel.h,
+// in the widest version the processor runs) holds nothing else: a lane
+// that is shaded, ended or never in the race holds the height +infinity,
+// which no sample minus it exceeds. Everything else happens only when the
+// scan stops: at a candidate, at a step for the exact formula, or where
+// the block can end early. Pixels left of every step's x + off < 0 use the
+// smaller lc of the lanes that read one column further east.
+//
 // One block of lanes x0 .. x0+15 of row y.
 class Block {
  public:
@@ -419,6 +438,10 @@ class Block {
 
 }  // namespace
 
+// Missing neighbours hold +infinity in the mosaic: a ray that reaches one
+// always stops to look, finds the cell missing and ends unshaded there.
+// X and Y are monotonic in s, so every later point of that ray would have
+// been past the missing cell too or in a cell it can only reach through it.
 void BuildMosaic(Mosaic& mo, int32_t pad) {
   mo.W = st.proj_w;
   mo.H = st.proj_h;
@@ -460,6 +483,8 @@ void MarchMaskFast(const Mosaic& mo, const SunPos& sun, int32_t R, uint8_t* mask
   }
   const HourPlan plan = PlanHour(mo, sun, R);
   const MarchScanFn scan = MarchScan();
+  // Each row's mask is written by its own march only, so rows are shared
+  // out between threads with the same masks for any thread count.
   ForEachRow(n, H, [&](int32_t y, int) {
     // Each thread plans its rows in scratch of its own, kept between steps.
     thread_local RowScratch rs;

@@ -16,16 +16,16 @@
 
 namespace {
 
-// Margin of the mosaic: the longest ray any sector can be given.
-constexpr int32_t kMosaicPad = 120;
 constexpr float kHighHeight = 8800.0f;
+constexpr uint32_t kNoColour = 0xFFFFFFFFu;  // graph colour of an annual count that is not drawn
 
-struct SectorShade {
-  bool begun = false;
+}  // namespace
+
+struct SectorShading::State {
   bool reference = false;
   int32_t S_tot = 0;
   int32_t W = 0, H = 0;
-  // Production engine.
+  // Fast engine.
   Mosaic mosaic;
   bool elevation_written = false;
   int64_t first_low = -1, first_high = -1;  // row-major index of the first own height < 0 / > 8800
@@ -37,22 +37,22 @@ struct SectorShade {
   std::vector<uint32_t> colour;             // graph colour by annual count; kNoColour: not drawn
 };
 
-constexpr uint32_t kNoColour = 0xFFFFFFFFu;
+namespace {
 
-SectorShade sh;
+using State = SectorShading::State;
 
-void WarnLow(const std::string& sector_id, uint8_t& warnflags) {
-  if (!(warnflags & 1))
-    toconsole("WARNING!! Values under 0 in " + sector_id + ". The app will automatically fix them to 0");
-  warnflags |= 1;
-  st.glbwarning = 1;
-}
+// The engine's only console lines: the two height warnings of a sector,
+// each given once (warnflags bit 0: below 0, bit 1: too high).
+enum class HeightWarning : uint8_t { kLow = 1, kHigh = 2 };
 
-void WarnHigh(const std::string& sector_id, uint8_t& warnflags) {
-  if (!(warnflags & 2))
-    toconsole("WARNING!! Unexpected High values of elevations in " + sector_id +
-              ". Please check if your data are in the supported format");
-  warnflags |= 2;
+void Warn(HeightWarning w, const std::string& sector_id, uint8_t& warnflags) {
+  const uint8_t bit = static_cast<uint8_t>(w);
+  if (!(warnflags & bit))
+    toconsole(w == HeightWarning::kLow
+                  ? "WARNING!! Values under 0 in " + sector_id + ". The app will automatically fix them to 0"
+                  : "WARNING!! Unexpected High values of elevations in " + sector_id +
+                        ". Please check if your data are in the supported format");
+  warnflags |= bit;
   st.glbwarning = 1;
 }
 
@@ -71,24 +71,34 @@ float OwnHeight(int32_t x, int32_t y) {
   return G;
 }
 
-void ShadeHourReference(const SunPos& sun, int32_t R, const std::string& sector_id, uint8_t& warnflags,
-                        int32_t m, uint32_t b) {
+// Three-byte pixels written in place, without a call per pixel.
+uint8_t* Pixel3(SDL_Surface* s, int32_t x, int32_t y) {
+  return static_cast<uint8_t*>(s->pixels) + static_cast<size_t>(y) * s->pitch + 3 * static_cast<size_t>(x);
+}
+uint32_t Get3(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16; }
+void Put3(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+}
+
+void ShadeHourReference(State& sh, const SunPos& sun, int32_t R, const std::string& sector_id,
+                        uint8_t& warnflags, int32_t m, uint32_t b) {
   for (int32_t y = 0; y < sh.H; ++y)
     for (int32_t x = 0; x < sh.W; ++x) {
       float G = OwnHeight(x, y);
       if (G < 0) {
         G = 0;
-        WarnLow(sector_id, warnflags);
+        Warn(HeightWarning::kLow, sector_id, warnflags);
       }
-      if (G > kHighHeight) WarnHigh(sector_id, warnflags);
+      if (G > kHighHeight) Warn(HeightWarning::kHigh, sector_id, warnflags);
       SDLPutPixel(st.elev2png.get(), x, y, ElevationValue(G));
       if (MarchRay(x, y, G, sun, R)) RecordShadow(x, y, m, b, sh.S_tot);
     }
 }
 
-// Own heights of the sector, once: where the two warnings first arise and
-// the values for the elevation image.
-void ScanOwnHeights() {
+// Own heights of the sector, once: where the two warnings first arise.
+void ScanOwnHeights(State& sh) {
   for (int32_t y = 0; y < sh.H; ++y)
     for (int32_t x = 0; x < sh.W; ++x) {
       const float G = sh.mosaic.Row(y)[x];
@@ -98,71 +108,113 @@ void ScanOwnHeights() {
     }
 }
 
-void WriteElevation() {
+void WriteElevation(const State& sh) {
   for (int32_t y = 0; y < sh.H; ++y)
     for (int32_t x = 0; x < sh.W; ++x)
       SDLPutPixel(st.elev2png.get(), x, y, ElevationValue(MarchBaseHeight(sh.mosaic.Row(y)[x])));
 }
 
-// Moves the finished month's counts of the production engine into the
-// hour-mask, packed-count and annual-count images.
-void PackMonth() {
-  if (!sh.month_pending) return;
-  sh.month_pending = false;
-  SDL_Surface* const packed = MonthImage(sh.month);
-  SDL_Surface* const hours = st.shoras.get();
-  SDL_Surface* const annual = st.sfsuma.get();
-  const int q = MonthShift(sh.month);
-  const bool bytes3 = hours->format->BytesPerPixel == 3 && packed->format->BytesPerPixel == 3 &&
-                      annual->format->BytesPerPixel == 3;
-  auto at = [](SDL_Surface* s, int32_t x, int32_t y) {
-    return static_cast<uint8_t*>(s->pixels) + static_cast<size_t>(y) * s->pitch + 3 * static_cast<size_t>(x);
-  };
-  auto get3 = [](const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16; };
-  auto put3 = [](uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-  };
-  // Rows are independent: shared out like the march's.
-  ForEachRow(sh.threads, sh.H, [&](int32_t y, int) {
-    for (int32_t x = 0; x < sh.W; ++x) {
-      const size_t i = static_cast<size_t>(y) * sh.W + x;
-      const int32_t c = st.pmeswhs[i];
-      if (c == 0) continue;  // not shaded this month: RecordShadow never touched it
-      if (bytes3) {
-        uint8_t* h = at(hours, x, y);
-        put3(h, get3(h) | sh.hours[i]);
-        uint8_t* k = at(packed, x, y);
-        put3(k, ReplaceField(get3(k), q, c));
-        put3(at(annual, x, y), static_cast<uint32_t>(st.presum[i]));
-      } else {
-        SDLPutPixel(hours, x, y, SDLGetPixel(hours, x, y) | sh.hours[i]);
-        SDLPutPixel(packed, x, y, ReplaceField(SDLGetPixel(packed, x, y), q, c));
-        SDLPutPixel(annual, x, y, static_cast<uint32_t>(st.presum[i]));
-      }
+// The images a finished month's counts go into.
+struct MonthImages {
+  SDL_Surface* packed;
+  SDL_Surface* hours;
+  SDL_Surface* annual;
+  int q;        // shift of the month's field in `packed`
+  bool bytes3;  // all three hold three-byte pixels
+};
+
+void PackRow(const State& sh, const MonthImages& im, int32_t y) {
+  for (int32_t x = 0; x < sh.W; ++x) {
+    const size_t i = static_cast<size_t>(y) * sh.W + x;
+    const int32_t c = st.pmeswhs[i];
+    if (c == 0) continue;  // not shaded this month: RecordShadow never touched it
+    if (im.bytes3) {
+      uint8_t* h = Pixel3(im.hours, x, y);
+      Put3(h, Get3(h) | sh.hours[i]);
+      uint8_t* k = Pixel3(im.packed, x, y);
+      Put3(k, ReplaceField(Get3(k), im.q, c));
+      Put3(Pixel3(im.annual, x, y), static_cast<uint32_t>(st.presum[i]));
+    } else {
+      SDLPutPixel(im.hours, x, y, SDLGetPixel(im.hours, x, y) | sh.hours[i]);
+      SDLPutPixel(im.packed, x, y, ReplaceField(SDLGetPixel(im.packed, x, y), im.q, c));
+      SDLPutPixel(im.annual, x, y, static_cast<uint32_t>(st.presum[i]));
     }
-  });
+  }
 }
 
-void ShadeHourFast(const SunPos& sun, int32_t R, const std::string& sector_id, uint8_t& warnflags,
-                   int32_t m, uint32_t b) {
-  // The console lines come in the order their first pixels have in the
-  // reference's row-by-row walk.
+// Moves the finished month's counts of the fast engine into the
+// hour-mask, packed-count and annual-count images.
+void PackMonth(State& sh) {
+  if (!sh.month_pending) return;
+  sh.month_pending = false;
+  MonthImages im{MonthImage(sh.month), st.shoras.get(), st.sfsuma.get(), MonthShift(sh.month), false};
+  im.bytes3 = im.hours->format->BytesPerPixel == 3 && im.packed->format->BytesPerPixel == 3 &&
+              im.annual->format->BytesPerPixel == 3;
+  // Rows are independent: shared out like the march's.
+  ForEachRow(sh.threads, sh.H, [&](int32_t y, int) { PackRow(sh, im, y); });
+}
+
+// The fast engine knows where the warnings first arise: its console lines
+// come in the order their first pixels have in the reference's row-by-row
+// walk.
+void WarnFast(const State& sh, const std::string& sector_id, uint8_t& warnflags) {
   const bool low = sh.first_low >= 0, high = sh.first_high >= 0;
   if (low && (!high || sh.first_low < sh.first_high)) {
-    WarnLow(sector_id, warnflags);
-    if (high) WarnHigh(sector_id, warnflags);
+    Warn(HeightWarning::kLow, sector_id, warnflags);
+    if (high) Warn(HeightWarning::kHigh, sector_id, warnflags);
   } else if (high) {
-    WarnHigh(sector_id, warnflags);
-    if (low) WarnLow(sector_id, warnflags);
+    Warn(HeightWarning::kHigh, sector_id, warnflags);
+    if (low) Warn(HeightWarning::kLow, sector_id, warnflags);
   }
+}
+
+// The part of the graph buffer the sector covers.
+struct GraphView {
+  SDL_Surface* graph;
+  int32_t w, h;
+  bool bytes3;
+};
+
+// Adds row y of the step's mask (hour bit b) to the counts and draws its
+// shaded pixels on the graph in the colour of their annual count.
+void RecordRow(State& sh, const GraphView& gv, int32_t y, uint32_t b) {
+  const size_t base = static_cast<size_t>(y) * sh.W;
+  const uint8_t* __restrict row = sh.mask.data() + base;
+  uint32_t* __restrict hours = sh.hours.data() + base;
+  int32_t* __restrict month = st.pmeswhs.data() + base;
+  int32_t* __restrict year = st.presum.data() + base;
+  const int32_t W = sh.W;
+  // The counts without a branch per pixel: a mask is 0 or 1.
+  for (int32_t x = 0; x < W; ++x) {
+    const uint32_t hit = row[x];
+    hours[x] |= b & (0u - hit);
+    month[x] += static_cast<int32_t>(hit);
+    year[x] += static_cast<int32_t>(hit);
+  }
+  if (y >= gv.h) return;
+  const uint32_t* colour = sh.colour.data();
+  const size_t colours = sh.colour.size();
+  for (int32_t x = 0; x < gv.w; ++x) {
+    if (!row[x]) continue;
+    const size_t a = static_cast<size_t>(year[x]);
+    const uint32_t c = a < colours ? colour[a] : kNoColour;
+    if (c == kNoColour) continue;
+    if (gv.bytes3)
+      Put3(Pixel3(gv.graph, x, y), c);
+    else
+      SDLPutPixel(gv.graph, x, y, c);
+  }
+}
+
+void ShadeHourFast(State& sh, const SunPos& sun, int32_t R, const std::string& sector_id, uint8_t& warnflags,
+                   int32_t m, uint32_t b) {
+  WarnFast(sh, sector_id, warnflags);
   if (!sh.elevation_written) {
-    WriteElevation();
+    WriteElevation(sh);
     sh.elevation_written = true;
   }
 
-  if (sh.month_pending && m != sh.month) PackMonth();
+  if (sh.month_pending && m != sh.month) PackMonth(sh);
   sh.month = m;
   sh.month_pending = true;
 
@@ -173,48 +225,32 @@ void ShadeHourFast(const SunPos& sun, int32_t R, const std::string& sector_id, u
   // pixel is written by exactly one thread, so the counts and the graph are
   // the same for any number of threads.
   SDL_Surface* graph = st.sftmp.get();
-  const int32_t gw = std::min(sh.W, graph->w), gh = std::min(sh.H, graph->h);
-  const bool graph3 = graph->format->BytesPerPixel == 3;
-  MarchMaskFast(sh.mosaic, sun, R, sh.mask.data(), sh.threads, [&](int32_t y) {
-    const size_t base = static_cast<size_t>(y) * sh.W;
-    const uint8_t* __restrict row = sh.mask.data() + base;
-    uint32_t* __restrict hours = sh.hours.data() + base;
-    int32_t* __restrict month = st.pmeswhs.data() + base;
-    int32_t* __restrict year = st.presum.data() + base;
-    const int32_t W = sh.W;
-    // The counts without a branch per pixel: a mask is 0 or 1.
-    for (int32_t x = 0; x < W; ++x) {
-      const uint32_t hit = row[x];
-      hours[x] |= b & (0u - hit);
-      month[x] += static_cast<int32_t>(hit);
-      year[x] += static_cast<int32_t>(hit);
-    }
-    if (y >= gh) return;
-    uint8_t* g = static_cast<uint8_t*>(graph->pixels) + static_cast<size_t>(y) * graph->pitch;
-    const uint32_t* colour = sh.colour.data();
-    const size_t colours = sh.colour.size();
-    for (int32_t x = 0; x < gw; ++x) {
-      if (!row[x]) continue;
-      const size_t a = static_cast<size_t>(year[x]);
-      const uint32_t c = a < colours ? colour[a] : kNoColour;
-      if (c == kNoColour) continue;
-      if (graph3) {
-        uint8_t* px = g + 3 * static_cast<size_t>(x);
-        px[0] = static_cast<uint8_t>(c);
-        px[1] = static_cast<uint8_t>(c >> 8);
-        px[2] = static_cast<uint8_t>(c >> 16);
-      } else {
-        SDLPutPixel(graph, x, y, c);
-      }
-    }
-  });
+  const GraphView gv{graph, std::min(sh.W, graph->w), std::min(sh.H, graph->h),
+                     graph->format->BytesPerPixel == 3};
+  MarchMaskFast(sh.mosaic, sun, R, sh.mask.data(), sh.threads, [&](int32_t y) { RecordRow(sh, gv, y, b); });
+}
+
+// The fast engine's state: threads, the colour of every annual count, the
+// mosaic with the longest margin any ray needs, and the sector's own
+// heights surveyed once.
+void BeginFast(State& sh, int32_t S_tot, size_t n) {
+  sh.threads = ShadeThreadCount(st.shade_threads);
+  // One colour per possible annual count (at most one per step of the year).
+  sh.colour.assign(static_cast<size_t>(std::max(S_tot, 0)) + 2, kNoColour);
+  for (size_t a = 0; a < sh.colour.size(); ++a) {
+    uint32_t c;
+    if (GraphColour(static_cast<int32_t>(a), S_tot, c)) sh.colour[a] = c;
+  }
+  BuildMosaic(sh.mosaic, kMaxRayRange);
+  ScanOwnHeights(sh);
+  sh.mask.assign(n, 0);
+  sh.hours.assign(n, 0);
 }
 
 }  // namespace
 
-void ShadeBeginSector(int32_t S_tot) {
-  sh = SectorShade{};
-  sh.begun = true;
+SectorShading::SectorShading(int32_t S_tot) : state_(std::make_unique<State>()) {
+  State& sh = *state_;
   sh.reference = st.reference_engine;
   sh.S_tot = S_tot;
   sh.W = st.proj_w;
@@ -224,47 +260,38 @@ void ShadeBeginSector(int32_t S_tot) {
   // The counters are indexed by pixel: never let a short one be written past.
   if (st.presum.size() != n) st.presum.assign(n, 0);
   if (st.pmeswhs.size() != n) st.pmeswhs.assign(n, 0);
-  if (sh.reference) return;
-  sh.threads = ShadeThreadCount(st.shade_threads);
-  // One colour per possible annual count (at most one per step of the year).
-  sh.colour.assign(static_cast<size_t>(std::max(S_tot, 0)) + 2, kNoColour);
-  for (size_t a = 0; a < sh.colour.size(); ++a) {
-    uint32_t c;
-    if (GraphColour(static_cast<int32_t>(a), S_tot, c)) sh.colour[a] = c;
-  }
-  BuildMosaic(sh.mosaic, kMosaicPad);
-  ScanOwnHeights();
-  sh.mask.assign(n, 0);
-  sh.hours.assign(n, 0);
+  if (!sh.reference) BeginFast(sh, S_tot, n);
 }
 
-void ShadeHour(const SunPos& sun, int32_t R, const std::string& sector_id, uint8_t& warnflags, int32_t m,
-               uint32_t b) {
+SectorShading::~SectorShading() = default;
+
+void ShadeHour(SectorShading& sector, const SunPos& sun, int32_t R, const std::string& sector_id,
+               uint8_t& warnflags, int32_t m, uint32_t b) {
   assert(m >= 0 && m < 12);
-  if (!sh.begun) ShadeBeginSector(DaylightSteps(deg2rad(st.geoyi)));
+  State& sh = sector.state();
   if (sh.reference)
-    ShadeHourReference(sun, R, sector_id, warnflags, m, b);
+    ShadeHourReference(sh, sun, R, sector_id, warnflags, m, b);
   else
-    ShadeHourFast(sun, R, sector_id, warnflags, m, b);
+    ShadeHourFast(sh, sun, R, sector_id, warnflags, m, b);
 }
 
-void ShadeMonthEnd([[maybe_unused]] int32_t m) {
+void ShadeMonthEnd(SectorShading& sector, [[maybe_unused]] int32_t m) {
+  State& sh = sector.state();
   assert(!sh.month_pending || sh.month == m);
-  if (!sh.reference) PackMonth();
+  if (!sh.reference) PackMonth(sh);
 }
 
-void ShadeClearMonth() {
-  if (!sh.reference) PackMonth();  // a month whose end was not announced keeps its counts
+void ShadeClearMonth(SectorShading& sector) {
+  State& sh = sector.state();
+  if (!sh.reference) PackMonth(sh);  // a month whose end was not announced keeps its counts
   if (st.shoras) Pinta_Rectangulo(st.shoras.get(), 0, 0, st.shoras->w, st.shoras->h, st.negro);
   std::fill(st.pmeswhs.begin(), st.pmeswhs.end(), 0);
   std::fill(sh.hours.begin(), sh.hours.end(), 0u);
 }
 
-void ShadeYearEnd() {
-  if (!sh.reference) PackMonth();
+void ShadeYearEnd(SectorShading& sector) {
+  State& sh = sector.state();
+  if (!sh.reference) PackMonth(sh);
 }
 
-void ShadeEndSector() {
-  std::fill(st.presum.begin(), st.presum.end(), 0);
-  sh = SectorShade{};
-}
+void ShadeEndSector() { std::fill(st.presum.begin(), st.presum.end(), 0); }

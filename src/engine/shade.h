@@ -2,15 +2,16 @@
 // accumulation of its results into the sector's result buffers.
 //
 // The run drives a sector as:
-//   ShadeBeginSector(S_tot)
+//   SectorShading sector(S_tot)
 //   for each month m: for each step k (hour bit b = 1 << k):
-//       ShadeHour(...); HourStepFrame(); progress
-//     ShadeMonthEnd(m); save package m from st.shoras; ShadeClearMonth()
-//   ShadeYearEnd(); save packages 12..15 and the elevation image
-//   ShadeEndSector()
+//       ShadeHour(sector, ...); HourStepFrame(); progress
+//     ShadeMonthEnd(sector, m); save package m from st.shoras; ShadeClearMonth(sector)
+//   ShadeYearEnd(sector); save packages 12..15 and the elevation image
+//   ShadeEndSector(); the sector object then goes
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "solar/solar.h"
@@ -18,31 +19,44 @@
 // The graph buffer's colour ramp: entry 99 - p is the colour of p percent.
 extern const uint32_t kColourRamp[100];
 
-// Prepares the sector's shading state from the loaded neighbourhood in st
-// (rasters, matflgarea, result buffers and counters). S_tot is the annual
-// step total (DaylightSteps). The engine is chosen here for the whole
-// sector: the reference when st.reference_engine is set, else the
-// production engine, whose masks are identical. The production engine
-// keeps the month's hour masks to itself and writes them, the packed counts
-// and the annual counts into the images at the month's end; st.presum,
-// st.pmeswhs and st.sftmp are up to date after every step with either.
-void ShadeBeginSector(int32_t S_tot);
+// The shading state of one sector, owned by whoever runs the sector. It is
+// prepared from the loaded neighbourhood in st (rasters, matflgarea,
+// result buffers and counters); S_tot is the annual step total
+// (DaylightSteps). The engine is chosen here for the whole sector: the
+// reference when st.reference_engine is set, else the fast engine, whose
+// masks are identical. The fast engine keeps the month's hour masks in
+// this object and writes them, the packed counts and the annual counts
+// into the images at the month's end; st.presum, st.pmeswhs and st.sftmp
+// are up to date after every step with either.
+class SectorShading {
+ public:
+  explicit SectorShading(int32_t S_tot);
+  ~SectorShading();
+  SectorShading(const SectorShading&) = delete;
+  SectorShading& operator=(const SectorShading&) = delete;
+
+  struct State;  // the engine's own: padded mosaic, masks, colours
+  State& state() { return *state_; }
+
+ private:
+  std::unique_ptr<State> state_;
+};
 
 // Marches every pixel of the sector for one hour step of month m (hour bit
 // b) with ray range R, records every shaded pixel, writes the elevation copy
 // and gives the two height warnings (warnflags bits 0 and 1, once per
 // sector). On return st.sftmp shows this step.
-void ShadeHour(const SunPos& sun, int32_t R, const std::string& sector_id, uint8_t& warnflags,
-               int32_t m, uint32_t b);
+void ShadeHour(SectorShading& sector, const SunPos& sun, int32_t R, const std::string& sector_id,
+               uint8_t& warnflags, int32_t m, uint32_t b);
 
 // After the last step of month m: st.shoras, st.pmeswhs and the packed
 // images hold the month's values.
-void ShadeMonthEnd(int32_t m);
+void ShadeMonthEnd(SectorShading& sector, int32_t m);
 // Clears the month: st.shoras to negro, every pmeswhs element to 0.
-void ShadeClearMonth();
+void ShadeClearMonth(SectorShading& sector);
 // After month 11: st.sfsuma, st.sfwhsinf/cen/sup and st.elev2png are final.
-void ShadeYearEnd();
-// Sets every presum element to 0 and drops per-sector shading state.
+void ShadeYearEnd(SectorShading& sector);
+// Sets every presum element to 0, ready for the next sector.
 void ShadeEndSector();
 
 // Reference engine, kept as the oracle: a direct transcription of the ray
@@ -55,7 +69,7 @@ bool HeightAt(int32_t X, int32_t Y, float& h);
 
 // Records a shaded pixel directly in the result surfaces and counters
 // (month m, hour bit b, annual total S_tot); the graph pixel is drawn only
-// where the sector lies on the 600 x 600 graph buffer.
+// where the sector lies on the kGraphSide square graph buffer.
 void RecordShadow(int32_t x, int32_t y, int32_t m, uint32_t b, int32_t S_tot);
 
 // Progress position after `done` steps of sector i of n:

@@ -78,7 +78,7 @@ bool ProcessSector(const std::string& entry, const std::string& folder, int32_t 
   platform().SetStatusText("Processing sector " + id);
   SetCoordinateControls(true);
 
-  ShadeBeginSector(S_tot);
+  SectorShading sector(S_tot);
   int32_t done = 0;
   uint8_t warnflags = 0;
   for (int32_t m = 0; m < 12; ++m) {
@@ -92,13 +92,13 @@ bool ProcessSector(const std::string& entry, const std::string& folder, int32_t 
         return false;
       }
       const SunPos sun = SunPosition(day, k);
-      ShadeHour(sun, R, id, warnflags, m, b);
+      ShadeHour(sector, sun, R, id, warnflags, m, b);
       HourStepFrame();
       ++done;
       platform().SetProgress(ProgressPosition(i, n, done, S_tot));
       b <<= 1;
     }
-    ShadeMonthEnd(m);
+    ShadeMonthEnd(sector, m);
     if (StopRequested()) {
       ReleaseSector(true);
       return false;
@@ -107,10 +107,10 @@ bool ProcessSector(const std::string& entry, const std::string& folder, int32_t 
       ReleaseSector(true);
       return false;
     }
-    ShadeClearMonth();
+    ShadeClearMonth(sector);
   }
 
-  ShadeYearEnd();
+  ShadeYearEnd(sector);
   SDL_Surface* const counts[4] = {st.sfsuma.get(), st.sfwhsinf.get(), st.sfwhscen.get(),
                                   st.sfwhssup.get()};
   for (int p = 12; p <= 15; ++p) {

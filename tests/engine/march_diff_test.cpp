@@ -1,4 +1,4 @@
-// The production march against the reference, mask for mask, on random
+// The fast march against the reference, mask for mask, on random
 // terrains, neighbourhoods, ranges, latitudes and awkward sun directions,
 // with every vector kernel this processor has and 1 to 4 threads.
 #include <gtest/gtest.h>
@@ -118,7 +118,7 @@ Case RandomCase(uint64_t seed, int min_side, int max_side) {
   std::mt19937_64 rng(seed);
   std::uniform_int_distribution<int> side(min_side, max_side);
   Case c{seed, side(rng), side(rng), 0, false, Kind::Rough, 0, 0};
-  c.R = std::uniform_int_distribution<int>(1, std::min({c.W, c.H, 120}))(rng);
+  c.R = std::uniform_int_distribution<int>(1, std::min({c.W, c.H, kMaxRayRange}))(rng);
   c.float_family = rng() & 1;
   c.kind = static_cast<Kind>(rng() % 5);
   c.present = Present(static_cast<uint32_t>(rng() & 0xFF));
@@ -139,7 +139,7 @@ void RunCase(const Case& c, const std::vector<SunPos>& suns) {
   std::mt19937_64 rng(c.seed ^ 0x9E3779B97F4A7C15ull);
   InstallSector(MakeTerrain(rng, c.W, c.H, c.kind, c.float_family), c.float_family, c.present);
   Mosaic mo;
-  BuildMosaic(mo, 120);
+  BuildMosaic(mo, kMaxRayRange);
   for (size_t k = 0; k < suns.size(); ++k) {
     const std::string bad = Disagreement(mo, suns[k], c.R, c.seed + k);
     if (!bad.empty()) {
@@ -193,16 +193,16 @@ TEST_F(MarchDiff, AwkwardSunDirections) {
 }
 
 TEST_F(MarchDiff, SectorsOfProjectSizes) {
-  // 120 x 120 and a non-square sector over every fifth hour step.
+  // The smallest sector and a non-square one over every fifth hour step.
   for (uint64_t seed = 9000; seed < 9000 + 4 * Soak(); ++seed) {
-    Case c = RandomCase(seed, 120, 120);
+    Case c = RandomCase(seed, kMinSectorSide, kMinSectorSide);
     if (seed % 4 >= 2) c.W = 130, c.H = 170;
-    if (seed % 2 == 0) c.R = 120;
+    if (seed % 2 == 0) c.R = kMaxRayRange;
     RunCase(c, YearSuns(c.lat, 5, static_cast<int>(seed)));
   }
   // A full-size sector without its eastern neighbour.
-  Case c = RandomCase(9100, 600, 600);
-  c.R = 120, c.kind = Kind::Hills, c.lat = 40, c.present = kAllNeighbours & ~(1u << 7);
+  Case c = RandomCase(9100, kMaxSectorSide, kMaxSectorSide);
+  c.R = kMaxRayRange, c.kind = Kind::Hills, c.lat = 40, c.present = kAllNeighbours & ~(1u << 7);
   RunCase(c, YearSuns(40, static_cast<int>(std::max<uint64_t>(1, 70 / Soak())), 3));
 }
 
@@ -223,7 +223,7 @@ TEST_F(MarchDiff, HeightsAtTheElevationBoundary) {
       }
       InstallSector(f, true);
       Mosaic mo;
-      BuildMosaic(mo, 120);
+      BuildMosaic(mo, kMaxRayRange);
       for (uint64_t rotation = 0; rotation < 4; ++rotation)
         EXPECT_EQ(Disagreement(mo, SunToward(1, kPi / 2, e), W, rotation), "");
     }
@@ -257,7 +257,7 @@ TEST_F(MarchDiff, SameMasksAndRowsForAnyThreadCount) {
   std::mt19937_64 rng(c.seed);
   InstallSector(MakeTerrain(rng, W, H, Kind::Hills, c.float_family), c.float_family, c.present);
   Mosaic mo;
-  BuildMosaic(mo, 120);
+  BuildMosaic(mo, kMaxRayRange);
   const size_t n = static_cast<size_t>(W) * H;
   KernelReset reset;
   for (const SunPos& sun : YearSuns(c.lat, 17)) {

@@ -24,7 +24,7 @@ class March : public StateTest {
     std::vector<uint8_t> ref(static_cast<size_t>(st.proj_w) * st.proj_h), fast(ref.size());
     MarchMaskReference(sun, R, ref.data());
     Mosaic mo;
-    BuildMosaic(mo, 120);
+    BuildMosaic(mo, kMaxRayRange);
     MarchMaskFast(mo, sun, R, fast.data());
     EXPECT_EQ(ref, fast) << "engines disagree";
     return ref;

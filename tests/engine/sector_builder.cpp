@@ -36,7 +36,7 @@ void InstallSector(const Field& f, bool float_family, uint16_t present) {
   }
   for (SurfacePtr* p : {&st.shoras, &st.sfsuma, &st.sfwhsinf, &st.sfwhscen, &st.sfwhssup, &st.elev2png})
     *p = CreateResultSurface(W, H);
-  st.sftmp = CreateResultSurface(600, 600);
+  st.sftmp = CreateResultSurface(kGraphSide, kGraphSide);
   st.presum.assign(static_cast<size_t>(W) * H, 0);
   st.pmeswhs.assign(static_cast<size_t>(W) * H, 0);
 }

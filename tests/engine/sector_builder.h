@@ -25,7 +25,7 @@ constexpr uint16_t kAllNeighbours = 0x1EF;
 // Installs the field as the current sector: float rasters (float_family) or
 // 24-bit surfaces holding the heights as pixel values (values must then be
 // whole numbers in 0..16777215), the presence flags, zeroed result
-// surfaces, the 600 x 600 graph buffer and zeroed counters.
+// surfaces, the kGraphSide square graph buffer and zeroed counters.
 void InstallSector(const Field& f, bool float_family, uint16_t present = kAllNeighbours);
 
 // A sun for the given marching direction angle (sigma*A) and elevation.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -94,9 +95,10 @@ class Sector : public StateTest, public ::testing::WithParamInterface<bool> {
   }
   void ShadeOnce(const Field& f, bool float_family, const std::string& name, uint8_t& flags) {
     InstallSector(f, float_family);
-    ShadeBeginSector(139);
-    ShadeHour(SunToward(1, 1.0, 0.5), f.W, name, flags, 0, 1);
+    sector.emplace(139);
+    ShadeHour(*sector, SunToward(1, 1.0, 0.5), f.W, name, flags, 0, 1);
   }
+  std::optional<SectorShading> sector;
 };
 
 // 8800, 0 and a value that is not a number raise nothing.
@@ -110,7 +112,7 @@ TEST_P(Sector, HeightWarningsOncePerSectorInPixelOrder) {
   f.at(2, 0) = kNaN;
   uint8_t flags = 0;
   ShadeOnce(f, true, "0312", flags);
-  ShadeHour(SunToward(1, 1.0, 0.5), 6, "0312", flags, 0, 2);
+  ShadeHour(*sector, SunToward(1, 1.0, 0.5), 6, "0312", flags, 0, 2);
   const std::vector<std::string> want = {
       "WARNING!! Values under 0 in 0312. The app will automatically fix them to 0",
       "WARNING!! Unexpected High values of elevations in 0312. Please check if your data are in the "
@@ -144,16 +146,18 @@ TEST_P(Sector, ElevationImageSaturatesWithoutOverflow) {
 }
 
 TEST_P(Sector, SmallSectorDrawsOnlyTheTopLeftOfTheGraph) {
-  Field f(120, 120, 3000);  // walls all round
-  for (int y = 0; y < 120; ++y)
-    for (int x = 0; x < 120; ++x) f.at(x, y) = 0;
+  constexpr int kSide = kMinSectorSide;
+  Field f(kSide, kSide, 3000);  // walls all round
+  for (int y = 0; y < kSide; ++y)
+    for (int x = 0; x < kSide; ++x) f.at(x, y) = 0;
   uint8_t flags = 0;
   InstallSector(f, false);
-  ShadeBeginSector(139);
-  ShadeHour(SunToward(1, 0.3, 0.2), 120, "0001", flags, 0, 1);
+  SectorShading one(139);
+  ShadeHour(one, SunToward(1, 0.3, 0.2), kSide, "0001", flags, 0, 1);
   const std::vector<uint32_t> g = Pixels(st.sftmp.get());
   int inside = 0, outside = 0, shaded = 0;
-  for (int i = 0; i < 600 * 600; ++i) (i % 600 < 120 && i / 600 < 120 ? inside : outside) += g[i] != 0;
+  for (int i = 0; i < kGraphSide * kGraphSide; ++i)
+    (i % kGraphSide < kSide && i / kGraphSide < kSide ? inside : outside) += g[i] != 0;
   for (int32_t a : st.presum) shaded += a > 0;
   EXPECT_GT(shaded, 0);
   EXPECT_EQ(inside, shaded);
@@ -178,25 +182,25 @@ std::vector<int64_t> ShadeYear(const Field& f, bool float_family, bool reference
   const size_t n = static_cast<size_t>(f.W) * f.H;
   std::vector<std::vector<int32_t>> months;
   const double phi = deg2rad(40);
-  ShadeBeginSector(DaylightSteps(phi));
+  SectorShading sector(DaylightSteps(phi));
   uint8_t flags = 0;
   for (int m = 0; m < 12; ++m) {
     const SolarDayRec day = SolarDay(15 + kMonthStart[m], phi);
     for (int k = 0; k < day.steps; ++k) {
-      ShadeHour(SunPosition(day, k), f.H, "0101", flags, m, 1u << k);
+      ShadeHour(sector, SunPosition(day, k), f.H, "0101", flags, m, 1u << k);
       snap(Pixels(st.sftmp.get(), f.W, f.H));
       snap(st.presum);
     }
-    ShadeMonthEnd(m);
+    ShadeMonthEnd(sector, m);
     const std::vector<uint32_t> hours = Pixels(st.shoras.get());
     for (size_t i = 0; i < n; ++i) EXPECT_EQ(__builtin_popcount(hours[i]), st.pmeswhs[i]);
     snap(hours);
     snap(st.pmeswhs);
     months.push_back(st.pmeswhs);
-    ShadeClearMonth();
+    ShadeClearMonth(sector);
     EXPECT_EQ(Pixels(st.shoras.get()), std::vector<uint32_t>(n, 0u));
   }
-  ShadeYearEnd();
+  ShadeYearEnd(sector);
   const std::vector<uint32_t> suma = Pixels(st.sfsuma.get()), packed[3] = {
       Pixels(st.sfwhsinf.get()), Pixels(st.sfwhscen.get()), Pixels(st.sfwhssup.get())};
   for (size_t i = 0; i < n; ++i) {

@@ -1,4 +1,4 @@
-// The innermost loop of the production march, in one version per vector
+// The innermost loop of the fast march, in one version per vector
 // width, chosen at run time from what the processor offers. The versions
 // differ only in how many lanes one instruction compares; every one gives
 // the same answer bit for bit (a float subtraction and a comparison).
