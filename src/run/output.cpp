@@ -1,8 +1,5 @@
 #include "run/output.h"
 
-#include <cstdio>
-#include <cstring>
-
 #include "terrain/file.h"
 #include "terrain/pngfuncs.h"
 #include "terrain/state.h"

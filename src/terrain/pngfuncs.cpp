@@ -11,20 +11,22 @@
 #include "terrain/file.h"
 #include "terrain/state.h"
 
+namespace {
+
+// libpng's warning and error callbacks: the reasons go to standard error.
 void png_user_warn(png_structp, png_const_charp message) { std::fprintf(stderr, "libpng: warning: %s\n", message); }
 
 // Returns to libpng, whose default handling then jumps to the recovery point
 // set by the write in progress.
 void png_user_error(png_structp, png_const_charp message) { std::fprintf(stderr, "libpng: error: %s\n", message); }
 
+// PNG colour type for a surface: 3 palette, 6 RGB with alpha, 2 RGB.
 int png_colortype_from_surface(const SDL_Surface* surface) {
   const SDL_PixelFormat* f = surface->format;
   if (f->palette) return PNG_COLOR_TYPE_PALETTE;
   if (f->Amask) return PNG_COLOR_TYPE_RGB_ALPHA;
   return PNG_COLOR_TYPE_RGB;
 }
-
-namespace {
 
 // The rows go to libpng as they lie in memory, in blue-green-red(-alpha)
 // order. A surface whose bytes are laid out otherwise would be written as a

@@ -25,15 +25,6 @@ inline constexpr size_t kPackageStampSize = sizeof kPackageStamp - 1;
 // "fopen error: ...", "libpng: error: ...").
 int png_save_surface(const std::string& path, SDL_Surface* surface);
 
-// PNG colour type for a surface: 3 palette, 6 RGB with alpha, 2 RGB.
-int png_colortype_from_surface(const SDL_Surface* surface);
-
-// libpng's warning and error callbacks: print "libpng: warning: %s" or
-// "libpng: error: %s" on standard error. The error callback returns and
-// libpng's own handling then abandons the write in progress.
-void png_user_warn(png_structp png, png_const_charp message);
-void png_user_error(png_structp png, png_const_charp message);
-
 // Writes package number n like png_save_surface, stamped. On failure
 // appends "ERROR saving package n" to the console and sets finderror;
 // returns whether the package was written.
