@@ -7,6 +7,7 @@
 #include <system_error>
 #include <cstring>
 
+#include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
 #include "fuzz/fuzz_support.h"
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
 #include "run/run.h"
 #include "run/verify.h"

@@ -47,10 +47,6 @@ int64_t RangeOf(int32_t hmax, double g) {
   return static_cast<int64_t>(q);
 }
 
-const std::string& ColumnCode(int pos) {
-  return pos == 0 ? st.areacol1 : pos == 1 ? st.areacol2 : st.areacol3;
-}
-
 // The height record of a sector, or null when its name is not listed.
 const HeightRecord* RecordOf(const std::string& col, int32_t row) {
   const int idx = platform().ListFindExact(NeighbourName(col, row, st.admext));
@@ -107,7 +103,7 @@ bool ReferenceElevation(double z, double& g) {
 // reaches past the edges that face the centre. `cell` is the flag index.
 bool ReachesCentre(int cell, int64_t x, int64_t y, int64_t b) {
   const int64_t w = st.proj_w, h = st.proj_h;
-  const int colpos = cell / 3, rowpos = cell % 3;
+  const int colpos = CellColumn(cell), rowpos = CellRow(cell);
   // Left neighbours face the centre with their right edge, right ones with
   // their left edge; lower ones (previous row) with their top edge, upper
   // ones with their bottom edge.
@@ -171,12 +167,11 @@ int32_t SelecRango() {
   double g = 0;
   int64_t r = kMaxRayRange;
   if (ReferenceElevation(z, g)) {
-    const HeightRecord* c = RecordOf(st.areacol2, st.areafil[1]);
+    const HeightRecord* c = RecordOf(CellColumnCode(kCentreCell), CellRowNumber(kCentreCell));
     r = RangeOf(c ? c->hmax : 0, g);
-    constexpr int kNeighbourCells[8] = {0, 1, 2, 3, 5, 6, 7, 8};
     for (int cell : kNeighbourCells) {
       if (st.matflgarea[cell] != 1) continue;
-      const HeightRecord* n = RecordOf(ColumnCode(cell / 3), st.areafil[cell % 3]);
+      const HeightRecord* n = RecordOf(CellColumnCode(cell), CellRowNumber(cell));
       if (!n) continue;
       const int64_t b = RangeOf(n->hmax, g);
       if (ReachesCentre(cell, n->x, n->y, b) && b > r) r = b;

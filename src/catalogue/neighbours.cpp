@@ -43,6 +43,13 @@ int64_t int2dig(const std::string& text) {
   return static_cast<int64_t>(value);
 }
 
+const std::string& CellColumnCode(int cell) {
+  const int col = CellColumn(cell);
+  return col == 0 ? st.areacol1 : col == 1 ? st.areacol2 : st.areacol3;
+}
+
+int32_t CellRowNumber(int cell) { return st.areafil[CellRow(cell)]; }
+
 std::string NeighbourName(const std::string& col, int32_t row, const std::string& ext) {
   char buf[64];
   if (row <= 9)

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -11,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "catalogue/coords_file.h"
 #include "platform/platform.h"
 #include "terrain/raster.h"
 #include "terrain/state.h"
@@ -122,20 +122,6 @@ std::string FormatF(double v) {
   return s;
 }
 
-void EncodeLE(double v, uint8_t* out) {
-  uint64_t bits;
-  std::memcpy(&bits, &v, 8);
-  for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(bits >> (8 * i));
-}
-
-double DecodeLE(const uint8_t* in) {
-  uint64_t bits = 0;
-  for (int i = 0; i < 8; ++i) bits |= static_cast<uint64_t>(in[i]) << (8 * i);
-  double v;
-  std::memcpy(&v, &bits, 8);
-  return v;
-}
-
 }  // namespace
 
 uint8_t listdirect(const std::string& dir, const std::string& ext) {
@@ -214,37 +200,4 @@ uint8_t listdirect(const std::string& dir, const std::string& ext) {
 
 uint8_t DirectoryExists(const std::string& path) {
   return !path.empty() && IsDirectoryPath(path) ? 1 : 0;
-}
-
-bool ReadCoordinatesFile(const std::string& path, double& lon, double& lat) {
-  if (!IsRegularFile(path)) return false;  // a FIFO would block the open
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  uint8_t buf[16];
-  const size_t got = std::fread(buf, 1, sizeof buf, f);
-  std::fclose(f);
-  if (got != sizeof buf) return false;
-  const double x = DecodeLE(buf);
-  const double y = DecodeLE(buf + 8);
-  if (!std::isfinite(x) || !std::isfinite(y)) return false;
-  lon = x;
-  lat = y;
-  return true;
-}
-
-bool WriteCoordinatesFile(const std::string& path, double lon, double lat) {
-  uint8_t buf[16];
-  EncodeLE(lon, buf);
-  EncodeLE(lat, buf + 8);
-  // Written beside the final name and renamed over it only when complete,
-  // so a full disk never leaves the saved coordinates cut short.
-  const std::string tmp = path + ".tmp-" + std::to_string(getpid());
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return false;
-  const bool written = std::fwrite(buf, 1, sizeof buf, f) == sizeof buf;
-  // The close flushes the buffer: a full disk shows up here.
-  const bool closed = std::fclose(f) == 0;
-  if (written && closed && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
-  std::remove(tmp.c_str());
-  return false;
 }

@@ -91,7 +91,6 @@ void CleanSurfaces() {
   st.elev2png.reset();
   st.sfdata.reset();
   st.sfdata_tif.reset();
-  constexpr int kNeighbourCells[8] = {0, 1, 2, 3, 5, 6, 7, 8};
   for (int cell : kNeighbourCells) {
     st.AreaSurface(cell).reset();
     st.AreaRaster(cell).reset();
@@ -111,13 +110,13 @@ void Inicia_BuildEntorno(const std::string& path) {
   std::printf("BUILDENTORNO cargando %s\n", path.c_str());
 
   // The centre.
-  if (!LoadCell(4, path)) LoaderFatal("Fatal error loading data");
+  if (!LoadCell(kCentreCell, path)) LoaderFatal("Fatal error loading data");
   if (st.cu_ext == 1) {
     std::printf("elev1 : %f\n", static_cast<double>(TIFGetPixel(st.sfdata_tif.get(), 0, 0)));
     std::printf("Tiff cargado OK\n");
   }
-  st.matflgarea[4] = 1;
-  LoadHeight(st.areacol2, st.areafil[1], st.sfdata.get(), st.sfdata_tif.get());
+  st.matflgarea[kCentreCell] = 1;
+  LoadHeight(CellColumnCode(kCentreCell), CellRowNumber(kCentreCell), st.sfdata.get(), st.sfdata_tif.get());
 
   // Result buffers, then the counters, all zeroed.
   for (const ResultBuffer& b : kResultBuffers) {
@@ -129,11 +128,9 @@ void Inicia_BuildEntorno(const std::string& path) {
   AllocateCounters();
 
   // The eight neighbours, in the order sent1..sent8.
-  const std::string* cols[3] = {&st.areacol1, &st.areacol2, &st.areacol3};
-  constexpr int kNeighbourCells[8] = {0, 1, 2, 3, 5, 6, 7, 8};
   for (int cell : kNeighbourCells) {
-    const std::string& c = *cols[cell / 3];
-    const int32_t r = st.areafil[cell % 3];
+    const std::string& c = CellColumnCode(cell);
+    const int32_t r = CellRowNumber(cell);
     if (c.empty() || r == 0) continue;
 
     const std::string name = NeighbourName(c, r, st.admext);

@@ -12,13 +12,9 @@ int32_t EffectiveRange(int32_t R, int32_t W, int32_t H) { return std::min({R, W,
 
 bool HeightAt(int32_t X, int32_t Y, float& h) {
   const int32_t W = st.proj_w, H = st.proj_h;
-  // Neighbourhood cell 3c + r: c = 0 west, 1 own columns, 2 east; r = 0
-  // south (rows >= H), 1 own rows, 2 north (rows < 0).
-  //
-  //        X<0   0<=X<W   X>=W
-  //  Y<0    2      5       8      (north)
-  //  own    1      4       7
-  //  Y>=H   0      3       6      (south)
+  // Neighbourhood cell 3c + r, as mapped in catalogue/neighbours.h: c = 0
+  // west (X < 0), 1 own columns, 2 east (X >= W); r = 0 south (Y >= H), 1
+  // own rows, 2 north (Y < 0).
   const int c = X < 0 ? 0 : (X < W ? 1 : 2);
   const int r = Y >= H ? 0 : (Y >= 0 ? 1 : 2);
   const int flag = 3 * c + r;

@@ -32,8 +32,9 @@ class RunOutput {
   // saving elev png") of `surface` to be written to `path`. The surface is
   // copied at once and may change afterwards. A surface of another layout
   // than plain 24-bit blue-green-red is written on the spot instead, after
-  // everything before it. Returns false when a stop was seen (nothing more
-  // is written then).
+  // everything before it. A null surface is a write that failed: nothing
+  // is written and its failure line comes in its place. Returns false when
+  // a stop was seen (nothing more is written then).
   bool Add(const std::string& path, SDL_Surface* surface, int n);
   static constexpr int kElevation = -1;
 
@@ -54,8 +55,9 @@ class RunOutput {
   };
 
   void Helper();
-  bool WriteOut(Job& job);
-  static void Report(const Job& job, bool ok);
+  Job* TakeJob();  // the next job to encode, or null once quitting
+  void Queue(std::unique_ptr<Job> job);
+  static bool WriteOut(const Job& job);
 
   std::mutex mu_;
   std::condition_variable work_, finished_;

@@ -2,19 +2,22 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include "catalogue/coords_file.h"
 #include "catalogue/heights.h"
 #include "catalogue/neighbours.h"
 #include "catalogue/scan.h"
 #include "catalogue/surroundings.h"
 #include "engine/row_pool.h"
-#include "run/output.h"
 #include "engine/shade.h"
-#include "solar/solar.h"
 #include "platform/platform.h"
+#include "run/output.h"
+#include "solar/solar.h"
 #include "terrain/graph.h"
 #include "terrain/state.h"
 
@@ -39,13 +42,28 @@ struct WorkingReset {
   ~WorkingReset() { st.working = 0; }
 };
 
-// The way out of a stopped run: the sector's buffers go now, since nobody
-// may be left to release them, and nothing more reaches the user.
-void ReleaseSector(bool sector_begun) {
-  if (sector_begun) ShadeEndSector();
-  CleanSurfaces();
-  ReleaseCounters();
-}
+// Releases what a run or a sector holds however it is left: a stopped run
+// leaves nobody to release the buffers later. Shading() marks the point
+// from which the engine holds a sector; Finished() a sector that ended
+// normally, whose buffers the next sector or the run's end reuses.
+class SectorRelease {
+ public:
+  SectorRelease() = default;
+  SectorRelease(const SectorRelease&) = delete;
+  SectorRelease& operator=(const SectorRelease&) = delete;
+  ~SectorRelease() {
+    if (shading_) ShadeEndSector();
+    if (!finished_) {
+      CleanSurfaces();
+      ReleaseCounters();
+    }
+  }
+  void Shading() { shading_ = true; }
+  void Finished() { finished_ = true; }
+
+ private:
+  bool shading_ = false, finished_ = false;
+};
 
 void SetCoordinateControls(bool locked) {
   platform().SetReadOnly(ctl::kLongitude, locked);
@@ -53,80 +71,146 @@ void SetCoordinateControls(bool locked) {
   platform().SetEnabled(ctl::kFileType, !locked);
 }
 
+// What every sector of a run shares, and where it stands.
+struct SectorJob {
+  std::string entry, folder, id;
+  int32_t i = 0, n = 0;  // the sector's place in the selection
+  double phi = 0;
+  int32_t S_tot = 0;
+  int32_t R = 0;     // ray range, once the neighbourhood is loaded
+  int32_t done = 0;  // hour steps shaded
+  uint8_t warnflags = 0;
+};
+
+// The neighbourhood and the ray range. False when a stop was seen.
+bool Preliminaries(SectorJob& job) {
+  platform().SetStatusText(kPreliminary);
+  if (StopRequested()) return false;
+  matriz_entorno(job.entry);
+  Inicia_BuildEntorno(st.szDirPath + "/" + job.entry);
+  job.R = SelecRango();
+  return !StopRequested();
+}
+
+// Shades month m hour by hour and hands its package over. False when a
+// stop was seen.
+bool ShadeMonth(SectorJob& job, SectorShading& sector, int32_t m, RunOutput& out) {
+  const SolarDayRec day = SolarDay(15 + kMonthStart[m], job.phi);
+  uint32_t b = 1;
+  for (int32_t k = 0; k < day.steps; ++k) {
+    // The files of earlier months that are ready go to disk here, at a
+    // point where the run looks for a stop anyway. Before the sector's
+    // first step, which may give the height warnings, all of them: their
+    // failure lines come first, as when each file is written on the spot.
+    if (StopRequested() || !out.Commit(job.done == 0)) return false;
+    ShadeHour(sector, SunPosition(day, k), job.R, job.id, job.warnflags, m, b);
+    HourStepFrame();
+    ++job.done;
+    platform().SetProgress(ProgressPosition(job.i, job.n, job.done, job.S_tot));
+    b <<= 1;
+  }
+  ShadeMonthEnd(sector, m);
+  if (StopRequested()) return false;
+  if (!out.Add(job.folder + "/" + PackageName(job.id, m), st.shoras.get(), m)) return false;
+  ShadeClearMonth(sector);
+  return true;
+}
+
+// Packages 12 to 15 and the elevation image, all on disk and their console
+// lines given before the next sector can say anything or end the process.
+bool WriteYearEnd(const SectorJob& job, SectorShading& sector, RunOutput& out) {
+  ShadeYearEnd(sector);
+  SDL_Surface* const counts[4] = {st.sfsuma.get(), st.sfwhsinf.get(), st.sfwhscen.get(), st.sfwhssup.get()};
+  for (int p = 12; p <= 15; ++p)
+    if (!out.Add(job.folder + "/" + PackageName(job.id, p), counts[p - 12], p)) return false;
+  return out.Add(job.folder + "/" + ElevationName(job.id), st.elev2png.get(), RunOutput::kElevation) &&
+         out.Commit(true);
+}
+
 // Shades and writes one sector. Returns false when a stop was seen, with
 // the sector's buffers already released; the caller then leaves without
 // another word to the user.
-bool ProcessSector(const std::string& entry, const std::string& folder, int32_t i, int32_t n,
-                   double phi, int32_t S_tot, RunOutput& out) {
-  const std::string id = SectorId(entry);
-  const std::string path = st.szDirPath + "/" + entry;
-
-  platform().SetStatusText(kPreliminary);
-  if (StopRequested()) {
-    ReleaseSector(false);
-    return false;
-  }
-  matriz_entorno(entry);
-  Inicia_BuildEntorno(path);
-  const int32_t R = SelecRango();
-  if (StopRequested()) {
-    ReleaseSector(false);
-    return false;
-  }
+bool ProcessSector(SectorJob job, RunOutput& out) {
+  SectorRelease release;
+  job.id = SectorId(job.entry);
+  if (!Preliminaries(job)) return false;
 
   SectorStartFrame();
-  platform().SetStatusText("Processing sector " + id);
+  platform().SetStatusText("Processing sector " + job.id);
   SetCoordinateControls(true);
+  SectorShading sector(job.S_tot);
+  release.Shading();
+  for (int32_t m = 0; m < 12; ++m)
+    if (!ShadeMonth(job, sector, m, out)) return false;
+  if (!WriteYearEnd(job, sector, out)) return false;
+  release.Finished();
+  return true;
+}
 
-  SectorShading sector(S_tot);
-  int32_t done = 0;
-  uint8_t warnflags = 0;
-  for (int32_t m = 0; m < 12; ++m) {
-    const SolarDayRec day = SolarDay(15 + kMonthStart[m], phi);
-    uint32_t b = 1;
-    for (int32_t k = 0; k < day.steps; ++k) {
-      // The files of earlier months that are ready go to disk here, at a
-      // point where the run looks for a stop anyway.
-      if (StopRequested() || !out.Commit(false)) {
-        ReleaseSector(true);
-        return false;
-      }
-      const SunPos sun = SunPosition(day, k);
-      ShadeHour(sector, sun, R, id, warnflags, m, b);
-      HourStepFrame();
-      ++done;
-      platform().SetProgress(ProgressPosition(i, n, done, S_tot));
-      b <<= 1;
-    }
-    ShadeMonthEnd(sector, m);
-    if (StopRequested()) {
-      ReleaseSector(true);
-      return false;
-    }
-    if (!out.Add(folder + "/" + PackageName(id, m), st.shoras.get(), m)) {
-      ReleaseSector(true);
-      return false;
-    }
-    ShadeClearMonth(sector);
-  }
-
-  ShadeYearEnd(sector);
-  SDL_Surface* const counts[4] = {st.sfsuma.get(), st.sfwhsinf.get(), st.sfwhscen.get(),
-                                  st.sfwhssup.get()};
-  for (int p = 12; p <= 15; ++p) {
-    if (!out.Add(folder + "/" + PackageName(id, p), counts[p - 12], p)) {
-      ReleaseSector(true);
-      return false;
-    }
-  }
-  // The sector's files all on disk, and their console lines given, before
-  // the next sector can say anything or end the process.
-  if (!out.Add(folder + "/" + ElevationName(id), st.elev2png.get(), RunOutput::kElevation) || !out.Commit(true)) {
-    ReleaseSector(true);
+// The checks before anything is committed: the selection, the coordinates
+// and, for a long job, the user's consent. Fills `index`; false (after one
+// box at most) when the run is not to go ahead.
+bool ReadyToStart(std::vector<int>& index) {
+  const int32_t n = platform().ListSelectedCount();
+  if (n <= 0) {
+    platform().MessageBox(kNoSelection, "Error", BoxIcon::Warning, BoxButtons::Ok, true);
     return false;
   }
-  ShadeEndSector();
-  return true;
+  if (st.val_long != 1 || st.val_lat != 1) {
+    platform().MessageBox(kBadCoordinates, "Error", BoxIcon::Warning, BoxButtons::Ok, true);
+    return false;
+  }
+  index = platform().ListSelectedIndices();
+  if (static_cast<int32_t>(index.size()) != n) {
+    platform().MessageBox(kIndexError, "Error", BoxIcon::Error, BoxButtons::Ok, true);
+    return false;
+  }
+  const double e = EstimateMinutes(n, st.proj_w, st.proj_h);
+  if (e > 10.0 && n > 1) {
+    char minutes[64];
+    std::snprintf(minutes, sizeof minutes, "%.2f", e);
+    const BoxResult answer = platform().MessageBox(std::string(kLongJob) + minutes + " minutes", "Warning!",
+                                                   BoxIcon::Warning, BoxButtons::OkCancel, true);
+    if (answer != BoxResult::Ok) return false;
+  }
+  return !StopRequested();
+}
+
+// The session folder, usually there already (same day, same folder). One
+// that cannot be made is named with the reason, so that the package errors
+// that follow are explained.
+void MakeSessionFolder(const std::string& folder) {
+  if (mkdir(folder.c_str(), 0777) == 0) return;
+  int err = errno;
+  if (err == EEXIST) {
+    if (DirectoryExists(folder)) return;
+    err = ENOTDIR;
+  }
+  toconsole("ERROR creating session folder " + folder + ": " + std::strerror(err));
+  st.finderror = 1;
+}
+
+// The run's start: flags cleared, the session folder and the coordinates
+// file written, failures reported like those of the packages.
+void CommitStart(const std::string& folder) {
+  st.finderror = 0;
+  st.glbwarning = 0;
+  MakeSessionFolder(folder);
+  if (!WriteCoordinatesFile(st.szDirPath + "/" + kCoordinatesFile, st.geoxi, st.geoyi)) {
+    toconsole(std::string("ERROR saving ") + kCoordinatesFile);
+    st.finderror = 1;
+  }
+  platform().SetProgress(0);
+}
+
+// The report, then the controls handed back.
+void FinishRun(const std::string& folder) {
+  platform().CompletionDialog({folder, st.finderror != 0, st.glbwarning != 0});
+  st.finderror = 0;
+  if (!StopRequested()) {
+    platform().SetStatusText("");
+    SetCoordinateControls(false);
+  }
 }
 
 }  // namespace
@@ -134,10 +218,10 @@ bool ProcessSector(const std::string& entry, const std::string& folder, int32_t 
 std::string SessionFolder() { return st.szDirPath + "/Session" + st.sesion; }
 
 std::string PackageName(const std::string& sector_id, int n) {
-  return "vto_package_" + sector_id + "_" + std::to_string(n) + ".vtp";
+  return std::string(kPackagePrefix) + sector_id + "_" + std::to_string(n) + std::string(kPackageSuffix);
 }
 
-std::string ElevationName(const std::string& sector_id) { return sector_id + ".png"; }
+std::string ElevationName(const std::string& sector_id) { return sector_id + std::string(kElevationSuffix); }
 
 std::string SectorId(const std::string& entry) {
   return entry.size() > 4 ? entry.substr(0, entry.size() - 4) : entry;
@@ -152,67 +236,26 @@ double EstimateMinutes(int n, int w, int h) {
 void ProcessData() {
   WorkingReset reset;
   if (StopRequested()) return;
+  SectorJob job;
+  job.phi = deg2rad(st.geoyi);
+  std::vector<int> index;
+  if (!ReadyToStart(index)) return;
 
-  // Start: what the run needs, or a refusal that touches nothing else.
-  const double phi = deg2rad(st.geoyi);
-  const int32_t W = st.proj_w, H = st.proj_h;
-  const int32_t n = platform().ListSelectedCount();
-  if (n <= 0) {
-    platform().MessageBox(kNoSelection, "Error", BoxIcon::Warning, BoxButtons::Ok, true);
-    return;
-  }
-  if (st.val_long != 1 || st.val_lat != 1) {
-    platform().MessageBox(kBadCoordinates, "Error", BoxIcon::Warning, BoxButtons::Ok, true);
-    return;
-  }
-  const std::vector<int> index = platform().ListSelectedIndices();
-  if (static_cast<int32_t>(index.size()) != n) {
-    platform().MessageBox(kIndexError, "Error", BoxIcon::Error, BoxButtons::Ok, true);
-    return;
-  }
-  const double e = EstimateMinutes(n, W, H);
-  if (e > 10.0 && n > 1) {
-    char minutes[64];
-    std::snprintf(minutes, sizeof minutes, "%.2f", e);
-    const BoxResult answer =
-        platform().MessageBox(std::string(kLongJob) + minutes + " minutes", "Warning!",
-                              BoxIcon::Warning, BoxButtons::OkCancel, true);
-    if (answer != BoxResult::Ok) return;
+  const std::string folder = SessionFolder();
+  CommitStart(folder);
+  job.folder = folder;
+  job.n = static_cast<int32_t>(index.size());
+  job.S_tot = DaylightSteps(job.phi);
+
+  // Whichever way the run ends its buffers are released, and (declared
+  // after) the writer goes first: nothing is written once it is gone.
+  SectorRelease release;
+  RunOutput output(ShadeThreadCount(st.shade_threads));
+  for (job.i = 0; job.i < job.n; ++job.i) {
+    if (StopRequested()) return;
+    job.entry = platform().ListText(index[job.i]);
+    if (!ProcessSector(job, output)) return;
   }
   if (StopRequested()) return;
-
-  // Committed: flags, session folder, coordinates file.
-  st.finderror = 0;
-  st.glbwarning = 0;
-  const std::string folder = SessionFolder();
-  mkdir(folder.c_str(), 0777);  // usually exists already: same day, same folder
-  WriteCoordinatesFile(st.szDirPath + "/" + kCoordinatesFile, st.geoxi, st.geoyi);
-  platform().SetProgress(0);
-  const int32_t S_tot = DaylightSteps(phi);
-
-  // Files are compressed while the next month is shaded; whichever way the
-  // run ends, nothing is written once this is gone.
-  RunOutput output(ShadeThreadCount(st.shade_threads));
-  for (int32_t i = 0; i < n; ++i) {
-    if (StopRequested()) {
-      ReleaseSector(false);
-      return;
-    }
-    const std::string entry = platform().ListText(index[i]);
-    if (!ProcessSector(entry, folder, i, n, phi, S_tot, output)) return;
-  }
-  if (StopRequested()) {
-    ReleaseSector(false);
-    return;
-  }
-
-  // End: report, then hand the controls back.
-  platform().CompletionDialog({folder, st.finderror != 0, st.glbwarning != 0});
-  st.finderror = 0;
-  if (!StopRequested()) {
-    platform().SetStatusText("");
-    SetCoordinateControls(false);
-  }
-  CleanSurfaces();
-  ReleaseCounters();
+  FinishRun(folder);
 }

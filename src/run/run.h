@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Body of the worker thread. `st.working` is 1 when it starts and 0 when it
 // returns, whichever way it ends. Reads the selection of the sector list,
@@ -11,8 +12,14 @@
 // Output files are compressed by helper threads while the next month is
 // shaded and put on disk by the worker, in order, at its hour steps and at
 // the sector's end (all of a sector's files are on disk, their error lines
-// given, before the next sector starts); the files and the console lines
-// are those of writing each file on the spot.
+// given, before the next sector starts, and before the sector's first hour
+// step, which may give its height warnings); the files and the console
+// lines are those of writing each file on the spot.
+//
+// A session folder that cannot be made ("ERROR creating session folder
+// <path>: <reason>") or a coordinates file that cannot be written ("ERROR
+// saving pr_data.vtd") is reported on the console and sets finderror, like
+// a package that cannot be written; the run goes on.
 //
 // Stops early once st.stoprequest is set: it checks at every hour step and
 // before every file, and from then on writes no file, makes no platform()
@@ -25,9 +32,13 @@ void ProcessData();
 // Session folder of the current project: szDirPath + "/Session" + sesion.
 std::string SessionFolder();
 
-// Output names inside the session folder.
-std::string PackageName(const std::string& sector_id, int n);  // vto_package_<id>_<n>.vtp
-std::string ElevationName(const std::string& sector_id);       // <id>.png
+// Output names inside the session folder, the one pattern the run writes
+// and the session check reads: "vto_package_<id>_<n>.vtp" and "<id>.png".
+inline constexpr std::string_view kPackagePrefix = "vto_package_";
+inline constexpr std::string_view kPackageSuffix = ".vtp";
+inline constexpr std::string_view kElevationSuffix = ".png";
+std::string PackageName(const std::string& sector_id, int n);
+std::string ElevationName(const std::string& sector_id);
 
 // Sector id of a list entry: the text without its four-character extension.
 std::string SectorId(const std::string& entry);

@@ -10,14 +10,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <optional>
 #include <set>
 #include <vector>
 
-#include "catalogue/scan.h"
+#include "catalogue/coords_file.h"
 #include "run/run.h"
 #include "solar/solar.h"
+#include "terrain/file.h"
+#include "terrain/pngfuncs.h"
 
 namespace fs = std::filesystem;
 
@@ -30,6 +31,7 @@ struct Image {
   uint32_t w = 0, h = 0;
   std::vector<uint32_t> v;  // R*65536 + G*256 + B, row-major
 };
+using Packages = std::array<std::optional<Image>, kPackages>;
 
 // A sector id as the scan admits sector names: column code 01..99 then row
 // number 01..99.
@@ -40,13 +42,17 @@ bool IsSectorId(const std::string& s) {
   return !(s[0] == '0' && s[1] == '0') && !(s[2] == '0' && s[3] == '0');
 }
 
-// "vto_package_<id>_<n>.vtp" -> id, n.
+bool StartsWith(const std::string& s, std::string_view head) { return s.compare(0, head.size(), head) == 0; }
+bool EndsWith(const std::string& s, std::string_view tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A package name as PackageName makes it -> id, n.
 bool ParsePackageName(const std::string& name, std::string& id, int& n) {
-  const std::string prefix = "vto_package_", suffix = ".vtp";
-  if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
-      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+  const size_t head = kPackagePrefix.size(), tail = kPackageSuffix.size();
+  if (name.size() <= head + tail || !StartsWith(name, kPackagePrefix) || !EndsWith(name, kPackageSuffix))
     return false;
-  const std::string mid = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  const std::string mid = name.substr(head, name.size() - head - tail);
   const size_t us = mid.rfind('_');
   if (us == std::string::npos || us + 1 == mid.size() || mid.size() - us > 3) return false;
   id = mid.substr(0, us);
@@ -58,11 +64,41 @@ bool ParsePackageName(const std::string& name, std::string& id, int& n) {
   return std::to_string(n) == mid.substr(us + 1) && n < kPackages && IsSectorId(id);
 }
 
+// An elevation image name as ElevationName makes it -> id.
+bool ParseElevationName(const std::string& name, std::string& id) {
+  const size_t tail = kElevationSuffix.size();
+  if (name.size() != 4 + tail || !EndsWith(name, kElevationSuffix)) return false;
+  id = name.substr(0, 4);
+  return IsSectorId(id);
+}
+
 std::string Hex(uint32_t v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%06X", v);
   return buf;
 }
+
+// Counts the pixels failing one rule and reports them as one line with the
+// first offender.
+class PixelRule {
+ public:
+  explicit PixelRule(uint32_t width) : w_(width) {}
+  void Fail(size_t i, const std::string& detail) {
+    if (count_++ == 0) {
+      first_ = "x " + std::to_string(i % w_) + ", y " + std::to_string(i / w_) + ": " + detail;
+    }
+  }
+  // "<count> pixels <what> (first at x .., y ..: ..)", or empty when none.
+  std::string Line(const std::string& what) const {
+    if (count_ == 0) return {};
+    return std::to_string(count_) + (count_ == 1 ? " pixel " : " pixels ") + what + " (first at " + first_ + ")";
+  }
+
+ private:
+  uint32_t w_;
+  size_t count_ = 0;
+  std::string first_;
+};
 
 class Checker {
  public:
@@ -76,9 +112,20 @@ class Checker {
     ++result_.problems;
     problem_(text);
   }
+  // Reports the rule's line, if any, against package p of the sector.
+  void RuleProblem(const std::string& id, int p, const PixelRule& rule, const std::string& what) {
+    const std::string line = rule.Line(what);
+    if (!line.empty()) Problem(PackageName(id, p) + ": " + line);
+  }
+  std::set<std::string> ListSectors();
   bool ReadLatitude();
+  std::optional<std::vector<uint8_t>> ReadImageBytes(const std::string& name, bool package);
+  std::optional<Image> Decode(const std::string& name, const std::vector<uint8_t>& bytes);
   std::optional<Image> Load(const std::string& name, bool package);
-  void CheckSector(const std::string& id);
+  bool LoadSector(const std::string& id, Packages& pk);
+  void CheckHourMasks(const std::string& id, const Packages& pk);
+  void CheckPackedCounts(const std::string& id, const Packages& pk);
+  void CheckAnnualCounts(const std::string& id, const Packages& pk);
 
   fs::path dir_;
   const std::function<void(const std::string&)>& problem_;
@@ -105,11 +152,10 @@ bool Checker::ReadLatitude() {
   return true;
 }
 
-// Reads a package (stamp checked, signature restored) or the plain
-// elevation PNG as 8-bit RGB of the session's common size.
-std::optional<Image> Checker::Load(const std::string& name, bool package) {
-  const fs::path path = dir_ / name;
-  std::ifstream in(path, std::ios::binary);
+// The file's bytes as a plain PNG (a package's stamp checked and the
+// signature restored) whose header says 8-bit RGB.
+std::optional<std::vector<uint8_t>> Checker::ReadImageBytes(const std::string& name, bool package) {
+  std::ifstream in(dir_ / name, std::ios::binary);
   if (!in) {
     Problem(name + ": cannot be read");
     return std::nullopt;
@@ -121,9 +167,9 @@ std::optional<Image> Checker::Load(const std::string& name, bool package) {
     return std::nullopt;
   }
   if (package) {
-    if (std::string(bytes.begin(), bytes.begin() + 5) != "TSVLP" ||
-        !std::equal(bytes.begin() + 5, bytes.begin() + 8, kPngSignature + 5)) {
-      Problem(name + ": does not start with the package stamp \"TSVLP\"");
+    if (!std::equal(bytes.begin(), bytes.begin() + kPackageStampSize, kPackageStamp) ||
+        !std::equal(bytes.begin() + kPackageStampSize, bytes.begin() + 8, kPngSignature + kPackageStampSize)) {
+      Problem(name + ": does not start with the package stamp \"" + kPackageStamp + "\"");
       return std::nullopt;
     }
     std::copy(kPngSignature, kPngSignature + 8, bytes.begin());
@@ -136,17 +182,21 @@ std::optional<Image> Checker::Load(const std::string& name, bool package) {
     Problem(name + ": is not an 8-bit RGB image");
     return std::nullopt;
   }
+  return bytes;
+}
 
+// The pixels of a plain PNG of the session's common size.
+std::optional<Image> Checker::Decode(const std::string& name, const std::vector<uint8_t>& bytes) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) {
-    Problem(name + ": does not decode: " + image.message);
-    png_image_free(&image);
-    return std::nullopt;
+  std::vector<uint8_t> rgb;
+  bool ok = png_image_begin_read_from_memory(&image, bytes.data(), bytes.size());
+  if (ok) {
+    image.format = PNG_FORMAT_RGB;
+    rgb.resize(PNG_IMAGE_SIZE(image));
+    ok = png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr);
   }
-  image.format = PNG_FORMAT_RGB;
-  std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) {
+  if (!ok) {
     Problem(name + ": does not decode: " + image.message);
     png_image_free(&image);
     return std::nullopt;
@@ -158,41 +208,26 @@ std::optional<Image> Checker::Load(const std::string& name, bool package) {
     w_ = out.w;
     h_ = out.h;
   } else if (out.w != w_ || out.h != h_) {
-    Problem(name + ": size " + std::to_string(out.w) + "x" + std::to_string(out.h) +
-            " differs from the session's " + std::to_string(w_) + "x" + std::to_string(h_));
+    Problem(name + ": size " + std::to_string(out.w) + "x" + std::to_string(out.h) + " differs from the session's " +
+            std::to_string(w_) + "x" + std::to_string(h_));
     return std::nullopt;
   }
   out.v.resize(static_cast<size_t>(out.w) * out.h);
   for (size_t i = 0; i < out.v.size(); ++i)
-    out.v[i] = static_cast<uint32_t>(rgb[i * 3]) << 16 | static_cast<uint32_t>(rgb[i * 3 + 1]) << 8 |
-               rgb[i * 3 + 2];
+    out.v[i] = static_cast<uint32_t>(rgb[i * 3]) << 16 | static_cast<uint32_t>(rgb[i * 3 + 1]) << 8 | rgb[i * 3 + 2];
   return out;
 }
 
-// Counts the pixels failing one rule and reports them as one line with the
-// first offender.
-class PixelRule {
- public:
-  explicit PixelRule(uint32_t width) : w_(width) {}
-  void Fail(size_t i, const std::string& detail) {
-    if (count_++ == 0) {
-      first_ = "x " + std::to_string(i % w_) + ", y " + std::to_string(i / w_) + ": " + detail;
-    }
-  }
-  // "<count> pixels <what> (first at x .., y ..: ..)", or empty when none.
-  std::string Line(const std::string& what) const {
-    if (count_ == 0) return {};
-    return std::to_string(count_) + (count_ == 1 ? " pixel " : " pixels ") + what + " (first at " + first_ + ")";
-  }
+// Reads a package or the plain elevation PNG as 8-bit RGB.
+std::optional<Image> Checker::Load(const std::string& name, bool package) {
+  const auto bytes = ReadImageBytes(name, package);
+  if (!bytes) return std::nullopt;
+  return Decode(name, *bytes);
+}
 
- private:
-  uint32_t w_;
-  size_t count_ = 0;
-  std::string first_;
-};
-
-void Checker::CheckSector(const std::string& id) {
-  std::array<std::optional<Image>, kPackages> pk;
+// Loads the sector's sixteen packages and checks its elevation image.
+// True when every package loaded: the counts need them all.
+bool Checker::LoadSector(const std::string& id, Packages& pk) {
   bool complete = true;
   for (int p = 0; p < kPackages; ++p) {
     const std::string name = PackageName(id, p);
@@ -209,62 +244,84 @@ void Checker::CheckSector(const std::string& id) {
     Problem(elev + ": missing");
   else
     Load(elev, false);
-  if (!complete) return;  // the counts below need every package
+  return complete;
+}
 
-  const size_t npx = pk[0]->v.size();
-  const uint32_t w = pk[0]->w;
-
-  if (steps_) {
-    for (int m = 0; m < 12; ++m) {
-      const int32_t s = (*steps_)[m];
-      const uint32_t allowed = s >= 24 ? 0xFFFFFFu : (1u << s) - 1u;
-      PixelRule rule(w);
-      for (size_t i = 0; i < npx; ++i)
-        if (pk[m]->v[i] & ~allowed) rule.Fail(i, Hex(pk[m]->v[i]));
-      const std::string line =
-          rule.Line("use hour bits at or above the month's " + std::to_string(s) + " steps");
-      if (!line.empty()) Problem(PackageName(id, m) + ": " + line);
-    }
+// A month's hour mask has a bit for each of its steps, no more.
+void Checker::CheckHourMasks(const std::string& id, const Packages& pk) {
+  if (!steps_) return;
+  for (int m = 0; m < 12; ++m) {
+    const int32_t s = (*steps_)[m];
+    const uint32_t allowed = s >= 24 ? 0xFFFFFFu : (1u << s) - 1u;
+    PixelRule rule(pk[m]->w);
+    for (size_t i = 0; i < pk[m]->v.size(); ++i)
+      if (pk[m]->v[i] & ~allowed) rule.Fail(i, Hex(pk[m]->v[i]));
+    RuleProblem(id, m, rule, "use hour bits at or above the month's " + std::to_string(s) + " steps");
   }
+}
 
+// Packages 13 to 15: four 5-bit month counts, none above its month's steps.
+void Checker::CheckPackedCounts(const std::string& id, const Packages& pk) {
   for (int p = 13; p <= 15; ++p) {
+    const uint32_t w = pk[p]->w;
     PixelRule high(w);
     std::array<PixelRule, 4> over{PixelRule(w), PixelRule(w), PixelRule(w), PixelRule(w)};
-    for (size_t i = 0; i < npx; ++i) {
+    for (size_t i = 0; i < pk[p]->v.size(); ++i) {
       const uint32_t v = pk[p]->v[i];
       if (v & 0xF00000u) high.Fail(i, Hex(v));
       if (!steps_) continue;
       for (int f = 0; f < 4; ++f) {
         const uint32_t c = v >> (5 * f) & 31u;
-        const int m = 4 * (p - 13) + f;
-        if (c > static_cast<uint32_t>((*steps_)[m])) over[f].Fail(i, std::to_string(c));
+        if (c > static_cast<uint32_t>((*steps_)[4 * (p - 13) + f])) over[f].Fail(i, std::to_string(c));
       }
     }
-    std::string line = high.Line("have bits 20-23 set");
-    if (!line.empty()) Problem(PackageName(id, p) + ": " + line);
+    RuleProblem(id, p, high, "have bits 20-23 set");
     for (int f = 0; f < 4; ++f) {
       const int m = 4 * (p - 13) + f;
-      line = over[f].Line("count more than the " + std::to_string(steps_ ? (*steps_)[m] : 0) +
-                          " steps of month " + std::to_string(m));
-      if (!line.empty()) Problem(PackageName(id, p) + ": " + line);
+      RuleProblem(id, p, over[f],
+                  "count more than the " + std::to_string(steps_ ? (*steps_)[m] : 0) + " steps of month " +
+                      std::to_string(m));
     }
   }
+}
 
+// Package 12, the annual count, against the month counts and the masks.
+void Checker::CheckAnnualCounts(const std::string& id, const Packages& pk) {
+  const uint32_t w = pk[0]->w;
   PixelRule vs_fields(w), vs_masks(w);
-  for (size_t i = 0; i < npx; ++i) {
+  for (size_t i = 0; i < pk[0]->v.size(); ++i) {
     uint32_t fields = 0, bits = 0;
     for (int p = 13; p <= 15; ++p)
       for (int f = 0; f < 4; ++f) fields += pk[p]->v[i] >> (5 * f) & 31u;
     for (int m = 0; m < 12; ++m) bits += static_cast<uint32_t>(std::popcount(pk[m]->v[i]));
     const uint32_t annual = pk[12]->v[i];
-    if (annual != fields)
-      vs_fields.Fail(i, std::to_string(annual) + " against " + std::to_string(fields));
+    if (annual != fields) vs_fields.Fail(i, std::to_string(annual) + " against " + std::to_string(fields));
     if (annual != bits) vs_masks.Fail(i, std::to_string(annual) + " against " + std::to_string(bits));
   }
-  std::string line = vs_fields.Line("whose annual count differs from the sum of the month counts");
-  if (!line.empty()) Problem(PackageName(id, 12) + ": " + line);
-  line = vs_masks.Line("whose annual count differs from the hour-mask bits");
-  if (!line.empty()) Problem(PackageName(id, 12) + ": " + line);
+  RuleProblem(id, 12, vs_fields, "whose annual count differs from the sum of the month counts");
+  RuleProblem(id, 12, vs_masks, "whose annual count differs from the hour-mask bits");
+}
+
+// The sector ids of the folder's outputs; leftovers and stray package
+// names are reported on the way.
+std::set<std::string> Checker::ListSectors() {
+  std::set<std::string> ids;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+    const std::string name = entry.path().filename().string();
+    std::string id;
+    int n = 0;
+    if (ParsePackageName(name, id, n) || ParseElevationName(name, id)) {
+      ids.insert(id);
+    } else if (IsTempName(name)) {
+      // The writer's temporary names: a write that never finished.
+      Problem(name + ": an unfinished temporary file");
+    } else if (StartsWith(name, kPackagePrefix) || name.find(kPackageSuffix) != std::string::npos) {
+      Problem(name + ": not a package name of this session layout");
+    }
+  }
+  if (ec) Problem(dir_.string() + ": cannot be listed: " + ec.message());
+  return ids;
 }
 
 VerifyResult Checker::Run() {
@@ -273,29 +330,19 @@ VerifyResult Checker::Run() {
     Problem(dir_.string() + ": not a directory");
     return result_;
   }
-  std::set<std::string> ids;
-  for (const auto& entry : fs::directory_iterator(dir_, ec)) {
-    const std::string name = entry.path().filename().string();
-    std::string id;
-    int n = 0;
-    if (ParsePackageName(name, id, n)) {
-      ids.insert(id);
-    } else if (name.size() == 8 && name.compare(4, 4, ".png") == 0 && IsSectorId(name.substr(0, 4))) {
-      ids.insert(name.substr(0, 4));
-    } else if (name.find(".tmp-") != std::string::npos) {
-      // The writer's temporary names: a write that never finished.
-      Problem(name + ": an unfinished temporary file");
-    } else if (name.rfind("vto_package_", 0) == 0 || name.find(".vtp") != std::string::npos) {
-      Problem(name + ": not a package name of this session layout");
-    }
-  }
-  if (ec) Problem(dir_.string() + ": cannot be listed: " + ec.message());
+  const std::set<std::string> ids = ListSectors();
   if (ids.empty()) {
     Problem(dir_.string() + ": no sector outputs found");
     return result_;
   }
   ReadLatitude();
-  for (const std::string& id : ids) CheckSector(id);
+  for (const std::string& id : ids) {
+    Packages pk;
+    if (!LoadSector(id, pk)) continue;
+    CheckHourMasks(id, pk);
+    CheckPackedCounts(id, pk);
+    CheckAnnualCounts(id, pk);
+  }
   result_.sectors = static_cast<int>(ids.size());
   return result_;
 }

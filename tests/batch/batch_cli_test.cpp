@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
 #include "run/run.h"
 #include "support/run_support.h"

@@ -84,8 +84,7 @@ class RangeTest : public StateTest {
     st.matflgarea[4] = 1;
   }
   std::string Name(int cell) {
-    const std::string* cols[3] = {&st.areacol1, &st.areacol2, &st.areacol3};
-    return NeighbourName(*cols[cell / 3], st.areafil[cell % 3], st.admext);
+    return NeighbourName(CellColumnCode(cell), CellRowNumber(cell), st.admext);
   }
   void Set(int cell, int32_t hmax, int32_t x = 0, int32_t y = 0) {
     st.prmaxheight[plat.ListFindExact(Name(cell))] = HeightRecord{hmax, x, y, 0};

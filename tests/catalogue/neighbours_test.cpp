@@ -31,6 +31,17 @@ TEST_F(NeighboursTest, MatrizEntorno) {
   EXPECT_EQ(NeighbourName(st.areacol2, st.areafil[2], ".tif"), "1010.tif");
 }
 
+// The cell map: each cell's sector, by name, around 0512.
+TEST_F(NeighboursTest, CellsNameTheSectorsOfTheMap) {
+  matriz_entorno("0512.png");
+  const char* names[9] = {"0411", "0412", "0413", "0511", "0512", "0513", "0611", "0612", "0613"};
+  for (int cell = 0; cell < 9; ++cell)
+    EXPECT_EQ(NeighbourName(CellColumnCode(cell), CellRowNumber(cell), ""), names[cell]) << cell;
+  std::vector<int> all(kNeighbourCells, kNeighbourCells + 8);
+  all.insert(all.begin() + 4, kCentreCell);
+  EXPECT_EQ(all, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+}
+
 TEST_F(NeighboursTest, DigitsAreExactTo64BitsAndSaturateBeyond) {
   EXPECT_EQ(txt2dig('9'), 9);
   EXPECT_EQ(int2dig("07"), 7);

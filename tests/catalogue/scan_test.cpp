@@ -1,3 +1,4 @@
+#include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
 
 #include <tiffio.h>

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <random>
 
+#include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
 #include "faults/fault_support.h"
 #include "terrain/pngfuncs.h"

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "run/run.h"
 #include "support/run_support.h"
 
 namespace faults {
@@ -148,8 +149,8 @@ Outcome RunBatch(const std::vector<std::string>& args, long fsize_limit) {
 std::set<std::string> OutputNames(const std::vector<std::string>& ids) {
   std::set<std::string> names;
   for (const std::string& id : ids) {
-    for (int p = 0; p < 16; ++p) names.insert("vto_package_" + id + "_" + std::to_string(p) + ".vtp");
-    names.insert(id + ".png");
+    for (int p = 0; p < 16; ++p) names.insert(PackageName(id, p));
+    names.insert(ElevationName(id));
   }
   return names;
 }

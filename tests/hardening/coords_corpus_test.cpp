@@ -6,6 +6,7 @@
 #include <limits>
 #include <set>
 
+#include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
 #include "hardening/corpus.h"
 #include "catalogue/coords.h"

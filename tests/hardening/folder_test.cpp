@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "catalogue/neighbours.h"
+#include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
 #include "catalogue/surroundings.h"
 #include "hardening/corpus.h"

@@ -5,11 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
 #include <random>
 
 #include "catalogue/scan.h"
 #include "run/run.h"
 #include "run/output.h"
+#include "run/verify.h"
 #include "support/run_support.h"
 #include "support/fixtures.h"
 #include "terrain/pngfuncs.h"
@@ -127,6 +133,69 @@ TEST_F(RunOutputTest, RunOutputsAndConsoleOrderDoNotDependOnThreads) {
     else
       EXPECT_TRUE(files == first);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The names created in `dir` while `write` runs, seen through inotify.
+std::vector<std::string> NamesCreatedBy(const fs::path& dir, const std::function<void()>& write) {
+  const int fd = inotify_init1(IN_NONBLOCK);
+  if (fd < 0) return {};
+  inotify_add_watch(fd, dir.c_str(), IN_CREATE | IN_MOVED_TO);
+  write();
+  std::vector<std::string> names;
+  alignas(inotify_event) char buf[8192];
+  for (ssize_t got; (got = read(fd, buf, sizeof buf)) > 0;)
+    for (char* p = buf; p < buf + got;) {
+      const auto* e = reinterpret_cast<const inotify_event*>(p);
+      if (e->len > 0 && (e->mask & IN_CREATE)) names.emplace_back(e->name);
+      p += sizeof(inotify_event) + e->len;
+    }
+  close(fd);
+  return names;
+}
+
+// A run cut short between the write and the rename leaves the writer's
+// temporary file behind: the session check must call every such name, of
+// a package and of the elevation image alike, a leftover temporary file.
+TEST_F(RunOutputTest, TheWritersTemporaryNamesAreOnesVerifyReports) {
+  const fs::path session = dir / "SessionV";
+  fs::create_directories(session);
+  SurfacePtr s = RandomSurface(20, 10, 5);
+  const auto created = NamesCreatedBy(session, [&] {
+    RunOutput out(1);
+    ASSERT_TRUE(out.Add((session / PackageName("0101", 3)).string(), s.get(), 3));
+    ASSERT_TRUE(out.Add((session / ElevationName("0101")).string(), s.get(), RunOutput::kElevation));
+    ASSERT_TRUE(out.Commit(true));
+  });
+  ASSERT_EQ(created.size(), 2u);
+  for (const std::string& name : created) WriteFileBytes(session / name, {1, 2, 3});
+  std::vector<std::string> lines;
+  VerifySession(session.string(), [&](const std::string& l) { lines.push_back(l); });
+  for (const std::string& name : created) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), name + ": an unfinished temporary file"), lines.end())
+        << name;
+  }
+}
+
+// A null surface is a refused write: its failure line in its place, the
+// error flag set, no file, and the files around it written.
+TEST_F(RunOutputTest, ANullSurfaceIsAFailedWrite) {
+  SurfacePtr s = RandomSurface(8, 8, 1);
+  {
+    RunOutput out(2);
+    ASSERT_TRUE(out.Add((dir / "a.vtp").string(), s.get(), 2));
+    ASSERT_TRUE(out.Add((dir / "b.vtp").string(), nullptr, 3));
+    ASSERT_TRUE(out.Add((dir / "c.png").string(), nullptr, RunOutput::kElevation));
+    ASSERT_TRUE(out.Commit(true));
+  }
+  EXPECT_EQ(plat.console(), (std::vector<std::string>{"ERROR saving package 3", "ERROR saving elev png"}));
+  EXPECT_EQ(st.finderror, 1);
+  const auto files = Listing(dir.path());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files.begin()->first, "a.vtp");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 
+#include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
 #include "catalogue/surroundings.h"
 #include "run/run.h"
@@ -292,6 +293,59 @@ TEST_F(RunTest, SecondRunOverwritesTheSameSessionFolder) {
   EXPECT_EQ(lon, -3.5);
   ASSERT_EQ(rec().completions().size(), 2u);
   EXPECT_EQ(Listing(Session()).size(), 17u);
+}
+
+// ------------------------------------------------------- failures at start
+
+// The coordinates file and the session folder are written like the
+// packages: a failure has its console line and the error flag, never a
+// silent success; a folder that cannot be made is named with the reason,
+// before the package errors it causes.
+TEST_F(RunTest, StartFailuresAreReported) {
+  struct Case {
+    const char* label;
+    std::function<void()> arrange;
+    std::string first_line;
+  };
+  const std::vector<Case> cases = {
+      {"coordinates file unwritable", [&] { fs::create_directories(dir / "pr_data.vtd" / "x"); },
+       "ERROR saving pr_data.vtd"},
+      {"session folder blocked by a file", [&] { WriteFileBytes(Session(), {1}); },
+       "ERROR creating session folder " + Session().string() + ": Not a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Fresh();
+    fs::remove_all(dir / "pr_data.vtd");
+    fs::remove_all(Session());
+    MakeSectors({{1, 1}}, 120);
+    Scan();
+    c.arrange();
+    Run();
+    const auto lines = rec().console();
+    EXPECT_EQ(lines.empty() ? "" : lines[0], c.first_line);
+    const auto done = rec().completions();
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_TRUE(done[0].finderror);
+    ExpectReleased();
+  }
+}
+
+// Far north the first months have no hour steps, so package 0 is written
+// before the sector's first step gives its height warning: the failure
+// line must still come first, as when each file is written on the spot.
+TEST_F(RunTest, ConsoleOrderHoldsWhenTheFirstMonthsHaveNoSteps) {
+  WritePngRgb(dir / "0101.png", 200, 200, [](int x, int y) { return x == 0 && y == 0 ? 9000u : 1000u; });
+  Scan();
+  st.geoyi = 70.0;
+  ASSERT_EQ(MonthSteps(70.0)[0], 0);
+  fs::create_directories(Session() / PackageName("0101", 0));
+  Run();
+  const std::vector<std::string> expected = {
+      "ERROR saving package 0",
+      "WARNING!! Unexpected High values of elevations in 0101. Please check if your data are in the "
+      "supported format"};
+  EXPECT_EQ(rec().console(), expected);
 }
 
 // ---------------------------------------------------------------- stopping

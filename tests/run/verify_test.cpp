@@ -6,6 +6,7 @@
 #include <bit>
 #include <functional>
 
+#include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
 #include "run/run.h"
 #include "run/verify.h"

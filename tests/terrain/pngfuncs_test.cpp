@@ -121,4 +121,33 @@ TEST_F(WriterTest, ConcurrentWritesToOneNameLeaveOneWholeImage) {
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"shared.png", "shared.vtp"}));
 }
 
+// The alpha layout goes through the same encoder: colour type 6, and the
+// blue-green-red-alpha bytes come back as they were. No surface at all is
+// a refused write.
+TEST_F(WriterTest, AlphaSurfaceRoundTripsAndNoSurfaceIsRefused) {
+  SurfacePtr rgba(SDL_CreateRGBSurface(SDL_SWSURFACE, 5, 3, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u));
+  auto* px = static_cast<uint8_t*>(rgba->pixels);
+  for (int i = 0; i < rgba->pitch * rgba->h; ++i) px[i] = static_cast<uint8_t>(i * 37 + 11);
+  const fs::path p = dir / "alpha.png";
+  ASSERT_EQ(png_save_surface(p.string(), rgba.get()), 0);
+  const std::vector<uint8_t> bytes = ReadFileBytes(p);
+  ASSERT_GT(bytes.size(), 26u);
+  EXPECT_EQ(bytes[25], PNG_COLOR_TYPE_RGB_ALPHA);
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  ASSERT_TRUE(png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()));
+  image.format = PNG_FORMAT_BGRA;
+  std::vector<uint8_t> back(PNG_IMAGE_SIZE(image));
+  ASSERT_TRUE(png_image_finish_read(&image, nullptr, back.data(), 0, nullptr));
+  for (int y = 0; y < 3; ++y)
+    EXPECT_TRUE(std::equal(back.begin() + y * 20, back.begin() + y * 20 + 20, px + y * rgba->pitch)) << y;
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(png_save_surface((dir / "none.png").string(), nullptr), -1);
+  EXPECT_FALSE(save_package((dir / "none.vtp").string(), nullptr, 4));
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(plat.console(), (std::vector<std::string>{"ERROR saving package 4"}));
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"alpha.png"}));
+}
+
 }  // namespace
