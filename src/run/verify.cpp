@@ -27,10 +27,7 @@ namespace {
 constexpr int kPackages = 16;
 constexpr uint8_t kPngSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
-struct Image {
-  uint32_t w = 0, h = 0;
-  std::vector<uint32_t> v;  // R*65536 + G*256 + B, row-major
-};
+using Image = SessionImage;
 using Packages = std::array<std::optional<Image>, kPackages>;
 
 // A sector id as the scan admits sector names: column code 01..99 then row
@@ -106,6 +103,10 @@ class Checker {
       : dir_(std::move(dir)), problem_(problem) {}
 
   VerifyResult Run();
+  // The checks of Run() for one sector id alone.
+  VerifyResult RunSector(const std::string& id);
+  // Reads and decodes one file of the folder.
+  std::optional<Image> Load(const std::string& name, bool package);
 
  private:
   void Problem(const std::string& text) {
@@ -121,7 +122,7 @@ class Checker {
   bool ReadLatitude();
   std::optional<std::vector<uint8_t>> ReadImageBytes(const std::string& name, bool package);
   std::optional<Image> Decode(const std::string& name, const std::vector<uint8_t>& bytes);
-  std::optional<Image> Load(const std::string& name, bool package);
+  void CheckSector(const std::string& id);
   bool LoadSector(const std::string& id, Packages& pk);
   void CheckHourMasks(const std::string& id, const Packages& pk);
   void CheckPackedCounts(const std::string& id, const Packages& pk);
@@ -336,26 +337,61 @@ VerifyResult Checker::Run() {
     return result_;
   }
   ReadLatitude();
-  for (const std::string& id : ids) {
-    Packages pk;
-    if (!LoadSector(id, pk)) continue;
-    CheckHourMasks(id, pk);
-    CheckPackedCounts(id, pk);
-    CheckAnnualCounts(id, pk);
-  }
+  for (const std::string& id : ids) CheckSector(id);
   result_.sectors = static_cast<int>(ids.size());
   return result_;
+}
+
+VerifyResult Checker::RunSector(const std::string& id) {
+  ReadLatitude();
+  CheckSector(id);
+  result_.sectors = 1;
+  return result_;
+}
+
+void Checker::CheckSector(const std::string& id) {
+  Packages pk;
+  if (!LoadSector(id, pk)) return;
+  CheckHourMasks(id, pk);
+  CheckPackedCounts(id, pk);
+  CheckAnnualCounts(id, pk);
+}
+
+}  // namespace
+
+namespace {
+
+// "work/Session1/" and "work/Session1" name the same folder; the parent
+// must be the work directory either way.
+fs::path SessionPath(const std::string& session_dir) {
+  fs::path dir = fs::path(session_dir).lexically_normal();
+  if (!dir.has_filename()) dir = dir.parent_path();
+  if (dir.is_relative()) dir = fs::absolute(dir);
+  return dir;
 }
 
 }  // namespace
 
 VerifyResult VerifySession(const std::string& session_dir,
                            const std::function<void(const std::string&)>& problem) {
-  // "work/Session1/" and "work/Session1" name the same folder; the parent
-  // must be the work directory either way.
-  fs::path dir = fs::path(session_dir).lexically_normal();
-  if (!dir.has_filename()) dir = dir.parent_path();
-  if (dir.is_relative()) dir = fs::absolute(dir);
-  Checker checker(dir, problem);
+  Checker checker(SessionPath(session_dir), problem);
   return checker.Run();
+}
+
+VerifyResult VerifySector(const std::string& session_dir, const std::string& id,
+                          const std::function<void(const std::string&)>& problem) {
+  Checker checker(SessionPath(session_dir), problem);
+  return checker.RunSector(id);
+}
+
+std::optional<SessionImage> ReadSessionImage(const std::string& path, bool package, std::string* why) {
+  const fs::path file(path);
+  std::string reason;
+  const std::function<void(const std::string&)> first = [&](const std::string& line) {
+    if (reason.empty()) reason = line;
+  };
+  Checker checker(file.parent_path(), first);
+  auto image = checker.Load(file.filename().string(), package);
+  if (why) *why = reason;
+  return image;
 }

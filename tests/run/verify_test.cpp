@@ -139,3 +139,29 @@ TEST(VerifyTest, EachKindOfDamageIsReported) {
 }
 
 }  // namespace
+
+// The per-sector check that a resumed run relies on to skip a sector, and
+// the decoder that pictures of the session read.
+TEST(VerifyTest, OneSectorAtATimeAndDecodedImages) {
+  TempDir work;
+  const fs::path session = work.path() / "SessionV";
+  fs::create_directories(session);
+  WriteSector(session, "0101");
+  WriteSector(session, "0102");
+  ASSERT_TRUE(WriteCoordinatesFile((work.path() / "pr_data.vtd").string(), 6.87, kLat));
+  fs::remove(session / PackageName("0102", 7));
+  auto problems = [&](const std::string& id) {
+    return VerifySector(session.string(), id, [](const std::string&) {}).problems;
+  };
+  EXPECT_EQ(problems("0101"), 0);
+  EXPECT_GT(problems("0102"), 0);
+  EXPECT_GT(problems("0103"), 0);  // nothing of it at all
+
+  const auto annual = ReadSessionImage((session / PackageName("0101", 12)).string(), true);
+  ASSERT_TRUE(annual);
+  ASSERT_EQ(std::pair(annual->w, annual->h), std::pair(uint32_t{kW}, uint32_t{kH}));
+  EXPECT_EQ(annual->v[5 * kW + 7], Annual(7, 5));
+  std::string why;
+  EXPECT_FALSE(ReadSessionImage((session / ElevationName("0101")).string(), true, &why));  // no stamp
+  EXPECT_NE(why.find("package stamp"), std::string::npos) << why;
+}
