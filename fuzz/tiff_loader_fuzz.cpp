@@ -2,7 +2,9 @@
 #include <tiffio.h>
 
 #include "fuzz/fuzz_support.h"
+#include "terrain/png_raster.h"
 #include "terrain/raster.h"
+#include "terrain/tiff.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // libtiff's default handlers print every complaint about a malformed file;
