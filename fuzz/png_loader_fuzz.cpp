@@ -9,7 +9,6 @@
 #include "terrain/graph.h"
 #include "terrain/png_raster.h"
 #include "terrain/raster.h"
-#include "terrain/tiff.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("SDL_VIDEODRIVER", "dummy", 1);

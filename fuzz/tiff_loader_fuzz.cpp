@@ -2,7 +2,6 @@
 #include <tiffio.h>
 
 #include "fuzz/fuzz_support.h"
-#include "terrain/png_raster.h"
 #include "terrain/raster.h"
 #include "terrain/tiff.h"
 
@@ -30,7 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   VDB_FUZZ_CHECK(reason.empty());
   VDB_FUZZ_CHECK(r->width == w && r->height == h);
   VDB_FUZZ_CHECK(r->samples.size() == size_t{w} * h);
-  st.proj_w = static_cast<int32_t>(w);
   float sum = 0;
   for (uint32_t y = 0; y < h; y += (h + 7) / 8)
     for (uint32_t x = 0; x < w; x += (w + 7) / 8)

@@ -15,8 +15,8 @@
 #include "terrain/file.h"
 #include "terrain/file_kind.h"
 #include "terrain/png_raster.h"
-#include "terrain/tiff.h"
 #include "terrain/state.h"
+#include "terrain/tiff.h"
 
 namespace {
 

@@ -148,9 +148,13 @@ void MainWindow::BuildControls() {
   client->setAutoFillBackground(true);
   setCentralWidget(client);
 
+  // Rules across the window separate the sections.
   BuildWorkDirRow(client);
+  Rule(client, 6, 48, 738);
   BuildProjectRows(client);
+  Rule(client, 6, 148, 738);
   BuildSectorList(client);
+  Rule(client, 6, 420, 738);
   BuildConsole(client);
 
   for (QLabel* label : client->findChildren<QLabel*>()) ShrinkToFit(label);
@@ -170,7 +174,6 @@ void MainWindow::BuildWorkDirRow(QWidget* client) {
   wp.setColor(QPalette::WindowText, Qt::black);
   workdir->setPalette(wp);
   workdir->setAutoFillBackground(true);
-  Rule(client, 6, 48, 738);
 }
 
 void MainWindow::BuildProjectRows(QWidget* client) {
@@ -196,7 +199,6 @@ void MainWindow::BuildProjectRows(QWidget* client) {
   latitude_ = CoordinateEdit(client, "Type here the Latitude", 402, {84, 118, 292, 18});
   longitude_->installEventFilter(this);
   latitude_->installEventFilter(this);
-  Rule(client, 6, 148, 738);
 }
 
 void MainWindow::BuildSectorList(QWidget* client) {
@@ -228,7 +230,6 @@ void MainWindow::BuildSectorList(QWidget* client) {
 }
 
 void MainWindow::BuildConsole(QWidget* client) {
-  Rule(client, 6, 420, 738);
   Static(client, "Console ", 302, {8, 432, 100, 18}, false);
   auto* console = Place(new QListWidget(client), 502, 8, 452, 734, 80);
   console->setFont(ArialFont(14, false));

@@ -7,7 +7,6 @@
 #include "hardening/corpus.h"
 #include "terrain/png_raster.h"
 #include "terrain/raster.h"
-#include "terrain/tiff.h"
 
 namespace {
 

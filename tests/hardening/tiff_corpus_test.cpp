@@ -9,7 +9,6 @@
 #include "catalogue/scan.h"
 #include "catalogue/surroundings.h"
 #include "hardening/corpus.h"
-#include "terrain/png_raster.h"
 #include "terrain/raster.h"
 #include "terrain/tiff.h"
 
