@@ -34,7 +34,7 @@ batch_filter='BatchTest.LoggedErrorsExitWithFour'
 # Faults while writing, rasters changing under the run, random Ctrl-C.
 faults_filter='*'
 # The worker and the interface thread: questions, Cancel, closing.
-shell_filter='ShellTest.ProjectCommandsAreRefusedDuringARun:ShellTest.Worker*:ShellRunTest.*:CancelStressTest.*'
+shell_filter='ShellTest.ProjectCommandsAreRefusedDuringARun:ShellTest.Worker*:ShellTest.FatalError*:ShellRunTest.*:CancelStressTest.*'
 
 # Fails, naming them, when one of the filter's patterns selects no test of
 # the program (or the program cannot list its tests).

@@ -1,5 +1,5 @@
-// The Qt platform with automatic answers, for the tests and the screenshot
-// driver: boxes and dialogs are recorded instead of shown, OK/Cancel boxes
+// The Qt platform with automatic answers, for the tests:
+// boxes and dialogs are recorded instead of shown, OK/Cancel boxes
 // get a set answer, and ending the process throws ProcessExit instead.
 #pragma once
 
