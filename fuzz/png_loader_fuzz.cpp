@@ -7,6 +7,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "terrain/graph.h"
+#include "terrain/png_raster.h"
 #include "terrain/raster.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

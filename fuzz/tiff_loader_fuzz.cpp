@@ -3,6 +3,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "terrain/raster.h"
+#include "terrain/tiff.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // libtiff's default handlers print every complaint about a malformed file;
@@ -28,7 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   VDB_FUZZ_CHECK(reason.empty());
   VDB_FUZZ_CHECK(r->width == w && r->height == h);
   VDB_FUZZ_CHECK(r->samples.size() == size_t{w} * h);
-  st.proj_w = static_cast<int32_t>(w);
   float sum = 0;
   for (uint32_t y = 0; y < h; y += (h + 7) / 8)
     for (uint32_t x = 0; x < w; x += (w + 7) / 8)

@@ -10,6 +10,12 @@
 # build type (default RelWithDebInfo). VDB_FAULT_STOPS and VDB_FAULT_CANCELS
 # set the number of random stops of the stress tests (default 8 and 6 here:
 # the instrumented code runs several times slower).
+#
+# `scripts/tsan.sh --check-filters` only checks, against the test programs
+# already built in BUILD_DIR, that every name and pattern of the filters
+# below selects at least one test: a renamed test would otherwise drop out
+# of the run without a word. `scripts/tsan.sh --check-filter PROGRAM FILTER`
+# checks one filter against one program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -18,10 +24,58 @@ BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo}
 JOBS=${JOBS:-$(nproc)}
 case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
 
+# The thread-sensitive tests: program (under BUILD_DIR) and gtest filter.
+# Shading threads: rows shared out among 1 to 7 threads, whole years.
+engine_filter='MarchDiff.SameMasksAndRowsForAnyThreadCount:MarchDiff.EverySubsetOfMissingNeighbours:Year.*'
+# The background writer and the run with its stops.
+run_filter='RunOutputTest.*:RunTest.AStop*:RunTest.Sector0312WritesSeventeenFilesInOrder'
+# The batch driver's threads and its exit after logged errors.
+batch_filter='BatchTest.LoggedErrorsExitWithFour'
+# Faults while writing, rasters changing under the run, random Ctrl-C.
+faults_filter='*'
+# The worker and the interface thread: questions, Cancel, closing.
+shell_filter='ShellTest.ProjectCommandsAreRefusedDuringARun:ShellTest.Worker*:ShellTest.FatalError*:ShellRunTest.*:CancelStressTest.*'
+
+# Fails, naming them, when one of the filter's patterns selects no test of
+# the program (or the program cannot list its tests).
+check_filter() {
+  local program=$1 filter=$2 pattern count bad=0
+  local -a patterns
+  IFS=: read -ra patterns <<<"$filter"
+  for pattern in "${patterns[@]}"; do
+    count=$("$program" --gtest_list_tests --gtest_filter="$pattern" 2>/dev/null | grep -c '^  ') || count=0
+    if [ "$count" -eq 0 ]; then
+      echo "tsan: $(basename "$program"): '$pattern' selects no test"
+      bad=1
+    fi
+  done
+  return $bad
+}
+
+check_all_filters() {
+  local bad=0
+  check_filter "$BUILD_DIR/tests/test_engine" "$engine_filter" || bad=1
+  check_filter "$BUILD_DIR/tests/test_run" "$run_filter" || bad=1
+  check_filter "$BUILD_DIR/tests/test_batch" "$batch_filter" || bad=1
+  check_filter "$BUILD_DIR/tests/test_faults" "$faults_filter" || bad=1
+  if [ "$have_shell" = 1 ]; then check_filter "$BUILD_DIR/tests/shell/test_shell" "$shell_filter" || bad=1; fi
+  return $bad
+}
+
+have_shell=0
+if [ "${1:-}" = --check-filter ]; then
+  check_filter "$2" "$3"
+  exit $?
+fi
+if [ "${1:-}" = --check-filters ]; then
+  grep -q '^VDB_BUILD_SHELL:BOOL=ON' "$BUILD_DIR/CMakeCache.txt" 2>/dev/null && have_shell=1
+  check_all_filters
+  exit $?
+fi
+
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DVDB_TSAN=ON -DVDB_SANITIZE=OFF \
   -DVDB_BUILD_BENCH=OFF >/dev/null
-targets=(veltano-batch test_engine test_batch test_faults)
-have_shell=0
+targets=(veltano-batch test_engine test_run test_batch test_faults)
 if grep -q '^VDB_BUILD_SHELL:BOOL=ON' "$BUILD_DIR/CMakeCache.txt"; then
   targets+=(test_shell)
   have_shell=1
@@ -38,6 +92,8 @@ export SDL_VIDEODRIVER=dummy QT_QPA_PLATFORM=offscreen
 export VDB_SOURCE_DIR=$ROOT VDB_BINARY_DIR=$BUILD_DIR
 export VDB_FAULT_STOPS=${VDB_FAULT_STOPS:-8} VDB_FAULT_CANCELS=${VDB_FAULT_CANCELS:-6}
 
+check_all_filters
+
 status=0
 run() {
   local program=$1 filter=$2
@@ -52,16 +108,11 @@ run() {
   fi
 }
 
-# Shading threads: rows shared out among 1 to 7 threads, whole years.
-run tests/test_engine 'MarchDiff.SameMasksAndRowsForAnyThreadCount:MarchDiff.EverySubsetOfMissingNeighbours:Year.*'
-# The background writer, the run with its stops, the batch driver's Ctrl-C.
-run tests/test_batch 'RunOutputTest.*:RunTest.AStop*:RunTest.Sector0312WritesSeventeenFilesInOrder:RunTest.AFailedWriteIsLoggedAndTheRunGoesOn:BatchTest.CtrlCStopsCleanlyWith130:BatchTest.LoggedErrorsExitWithFour'
-# Faults while writing, rasters changing under the run, random Ctrl-C.
-run tests/test_faults '*'
-if [ "$have_shell" = 1 ]; then
-  # The worker and the interface thread: questions, Cancel, closing.
-  run tests/shell/test_shell 'ShellTest.ProjectCommandsAreRefusedDuringARun:ShellTest.Cancel*:ShellTest.Worker*:ShellRunTest.*:CancelStressTest.*'
-fi
+run tests/test_engine "$engine_filter"
+run tests/test_run "$run_filter"
+run tests/test_batch "$batch_filter"
+run tests/test_faults "$faults_filter"
+if [ "$have_shell" = 1 ]; then run tests/shell/test_shell "$shell_filter"; fi
 
 reports=$(find "$logs" -name 'report.*' -type f | sort)
 if [ -n "$reports" ]; then

@@ -12,6 +12,7 @@
 #include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
 #include "run/run.h"
+#include "run/session.h"
 #include "run/verify.h"
 #include "options.h"
 #include "terminal_platform.h"
@@ -33,15 +34,6 @@ void InstallInterruptHandler() {
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &sa, nullptr);
-}
-
-std::string Today() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char buf[16];
-  std::strftime(buf, sizeof buf, "%y%m%d", &local);
-  return buf;
 }
 
 std::string StripTrailingSlashes(std::string path) {
@@ -78,37 +70,26 @@ bool SelectSectors(TerminalPlatform& plat, const std::vector<std::string>& secto
   return true;
 }
 
-int Process(const BatchOptions& o) {
-  TerminalPlatform plat(o.quiet, o.yes);
-  SetPlatform(&plat);
-
-  // A terminal program: the graph window goes to SDL's dummy driver.
-  setenv("SDL_VIDEODRIVER", "dummy", 1);
-  Inicia_SDL();
-  PrepareWatermark();
-  InstallInterruptHandler();
-
-  auto finish = [&](int code) {
-    plat.EndProgress();
-    CloseGraph();
-    SetPlatform(nullptr);
-    return code;
-  };
-
-  st.sesion = o.session_id.empty() ? Today() : o.session_id;
+// The project state the options choose.
+void ApplyOptions(const BatchOptions& o) {
+  st.sesion = o.session_id.empty() ? MakeSessionId(std::time(nullptr)) : o.session_id;
   st.cu_ext = static_cast<uint8_t>(o.type);
   st.admext = st.list_ext[st.cu_ext];
   st.szDirPath = StripTrailingSlashes(o.dir);
   st.reference_engine = o.reference;
   st.shade_threads = o.threads;
+}
 
+// Scans the work directory, takes the coordinates and selects the sectors
+// to run. False, with the reason said, when there is nothing to run.
+bool PrepareProject(TerminalPlatform& plat, const BatchOptions& o) {
   if (!DirectoryExists(st.szDirPath)) {
     plat.Say("veltano-batch: " + o.dir + ": not a directory");
-    return finish(kExitRefused);
+    return false;
   }
   if (!listdirect(st.szDirPath, st.admext)) {
     plat.Say("veltano-batch: There are no files to process in the directory " + st.szDirPath);
-    return finish(kExitRefused);
+    return false;
   }
   if (o.has_coords) {
     st.geoxi = o.lon;
@@ -118,8 +99,11 @@ int Process(const BatchOptions& o) {
   } else if (st.val_long != 1 || st.val_lat != 1) {
     plat.Say("veltano-batch: no " + std::string(kCoordinatesFile) + " in the work directory; give --lon and --lat");
   }
-  if (!SelectSectors(plat, o.sectors)) return finish(kExitRefused);
+  return SelectSectors(plat, o.sectors);
+}
 
+// Runs the selected sectors and turns the outcome into the exit status.
+int RunSelected(TerminalPlatform& plat) {
   const int n = plat.ListSelectedCount();
   char line[512];
   std::snprintf(line, sizeof line, "veltano-batch: %d sector%s of %dx%d, longitude %f, latitude %f, into %s", n,
@@ -136,10 +120,27 @@ int Process(const BatchOptions& o) {
   const std::vector<CompletionReport> done = plat.completions();
   if (done.empty() && st.stoprequest.load()) {
     plat.Say("veltano-batch: stopped; every file written so far is complete");
-    return finish(kExitStopped);
+    return kExitStopped;
   }
-  if (done.empty()) return finish(kExitRefused);
-  return finish(done.back().finderror ? kExitErrors : kExitDone);
+  if (done.empty()) return kExitRefused;
+  return done.back().finderror ? kExitErrors : kExitDone;
+}
+
+int Process(const BatchOptions& o) {
+  TerminalPlatform plat(o.quiet, o.yes);
+  SetPlatform(&plat);
+  // A terminal program: the graph window goes to SDL's dummy driver.
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  Inicia_SDL();
+  PrepareWatermark();
+  InstallInterruptHandler();
+
+  ApplyOptions(o);
+  const int code = PrepareProject(plat, o) ? RunSelected(plat) : kExitRefused;
+  plat.EndProgress();
+  CloseGraph();
+  SetPlatform(nullptr);
+  return code;
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #include "options.h"
 
 #include <cctype>
-#include <cmath>
-#include <cstdint>
+
+#include "catalogue/coords.h"
+#include "run/session.h"
 
 const char* const kUsage =
     "usage: veltano-batch [options] WORKDIR\n"
@@ -19,59 +20,6 @@ const char* const kUsage =
     "       veltano-batch verify SESSIONDIR\n"
     "exit status: 0 done, 4 done with errors logged, 2 refused, 130 stopped by Ctrl-C\n";
 
-std::optional<double> ParseCoordinate(const std::string& text, double limit, std::string& error) {
-  const std::string range = "must be a value between -" + std::to_string(static_cast<int>(limit)) + " and " +
-                            std::to_string(static_cast<int>(limit)) +
-                            "; use only digits, '.' for decimals and '-' for negative values";
-  if (text.empty()) {
-    error = "is empty";
-    return std::nullopt;
-  }
-  int sign = 1;
-  size_t point = std::string::npos;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '-' && i == 0) {
-      sign = -1;
-    } else if (c == '.' && point == std::string::npos) {
-      point = i;
-    } else if (!std::isdigit(static_cast<unsigned char>(c))) {
-      error = range;
-      return std::nullopt;
-    }
-  }
-  if (point == std::string::npos) point = text.size();
-  const size_t first = sign < 0 ? 1 : 0;
-  const std::string whole = text.substr(first, point - first);
-  const std::string frac = point < text.size() ? text.substr(point + 1) : std::string();
-  if (whole.size() > 15) {
-    error = "the number is too long";
-    return std::nullopt;
-  }
-  if (frac.size() > 15) {
-    error = "reduce the number of decimal values";
-    return std::nullopt;
-  }
-  // Fifteen digits fit a 64-bit integer exactly, and 10^15 a double.
-  int64_t w = 0, f = 0;
-  for (char c : whole) w = w * 10 + (c - '0');
-  for (char c : frac) f = f * 10 + (c - '0');
-  const double value =
-      (static_cast<double>(f) / std::pow(10.0, static_cast<double>(frac.size())) + static_cast<double>(w)) * sign;
-  if (value > limit || value < -limit) {
-    error = range;
-    return std::nullopt;
-  }
-  return value;
-}
-
-bool ValidSessionId(const std::string& id) {
-  if (id.empty() || id.size() > 128) return false;
-  for (char c : id)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') return false;
-  return true;
-}
-
 namespace {
 
 std::vector<std::string> SplitList(const std::string& text) {
@@ -86,138 +34,209 @@ std::vector<std::string> SplitList(const std::string& text) {
   return out;
 }
 
+// The coordinate as the desktop's fields read it, with this driver's own
+// words for what is wrong.
+std::optional<double> CoordinateArg(const std::string& text, double limit, std::string& error) {
+  const ParsedCoordinate p = ParseCoordinate(text, limit);
+  const std::string side = std::to_string(static_cast<int>(limit));
+  switch (p.read) {
+    case CoordinateRead::Ok:
+      return p.value;
+    case CoordinateRead::Empty:
+      error = "is empty";
+      break;
+    case CoordinateRead::TooLong:
+      error = "the number is too long";
+      break;
+    case CoordinateRead::TooManyDecimals:
+      error = "reduce the number of decimal values";
+      break;
+    case CoordinateRead::Refused:
+      error = "must be a value between -" + side + " and " + side +
+              "; use only digits, '.' for decimals and '-' for negative values";
+      break;
+  }
+  return std::nullopt;
+}
+
+// The command line word by word: an option's name and its value, given
+// either as "--name=value" or as the next word.
+struct ArgCursor {
+  const std::vector<std::string>& args;
+  size_t i = 0;
+  std::string name;
+  std::optional<std::string> inline_value;
+
+  void Split() {
+    name = args[i];
+    inline_value.reset();
+    if (name.rfind("--", 0) == 0 && name.find('=') != std::string::npos) {
+      inline_value = name.substr(name.find('=') + 1);
+      name = name.substr(0, name.find('='));
+    }
+  }
+  bool Value(std::string& out, std::string& error) {
+    if (inline_value) {
+      out = *inline_value;
+      return true;
+    }
+    if (i + 1 >= args.size()) {
+      error = name + " needs a value";
+      return false;
+    }
+    out = args[++i];
+    return true;
+  }
+  bool Flag(std::string& error) {
+    if (inline_value) error = name + " takes no value";
+    return !inline_value;
+  }
+};
+
+// What the options give before it is checked as a whole.
+struct RawArgs {
+  std::optional<std::string> lon, lat;
+  std::vector<std::string> positional;
+};
+
+bool ParseType(const std::string& v, BatchOptions& o, std::string& error) {
+  if (v != "png" && v != "tif") {
+    error = "--type must be png or tif, not '" + v + "'";
+    return false;
+  }
+  o.type = v == "png" ? 0 : 1;
+  return true;
+}
+
+bool ParseSectors(const std::string& v, BatchOptions& o, std::string& error) {
+  for (const std::string& s : SplitList(v)) {
+    if (s.empty()) {
+      error = "--sectors has an empty entry";
+      return false;
+    }
+    o.sectors.push_back(s);
+  }
+  return true;
+}
+
+bool ParseThreads(const std::string& v, BatchOptions& o, std::string& error) {
+  bool ok = !v.empty() && v.size() <= 4;
+  for (char c : v) ok = ok && std::isdigit(static_cast<unsigned char>(c));
+  const int n = ok ? std::stoi(v) : 0;
+  if (n < 1) {
+    error = "--threads must be a whole number from 1 to 9999";
+    return false;
+  }
+  o.threads = n;
+  return true;
+}
+
+bool ParseEngine(const std::string& v, BatchOptions& o, std::string& error) {
+  if (v != "fast" && v != "reference") {
+    error = "--engine must be fast or reference, not '" + v + "'";
+    return false;
+  }
+  o.reference = v == "reference";
+  return true;
+}
+
+// An option that takes a value. Sets `known` when `name` is one.
+bool ParseValueOption(ArgCursor& c, BatchOptions& o, RawArgs& raw, bool& known, std::string& error) {
+  static const char* const kNames[] = {"--type", "--lon", "--lat", "--sectors", "--session-id", "--threads",
+                                       "--engine"};
+  known = false;
+  for (const char* n : kNames) known = known || c.name == n;
+  std::string v;
+  if (!known) return true;
+  if (!c.Value(v, error)) return false;
+  if (c.name == "--type") return ParseType(v, o, error);
+  if (c.name == "--lon" || c.name == "--lat") {
+    (c.name == "--lon" ? raw.lon : raw.lat) = v;
+    return true;
+  }
+  if (c.name == "--sectors") return ParseSectors(v, o, error);
+  if (c.name == "--threads") return ParseThreads(v, o, error);
+  if (c.name == "--engine") return ParseEngine(v, o, error);
+  if (!ValidSessionId(v)) {
+    error = "--session-id may hold only letters, digits, '-' and '_' (1 to 128 characters)";
+    return false;
+  }
+  o.session_id = v;
+  return true;
+}
+
+// One word of the command line (after `verify`, if given).
+bool ParseWord(ArgCursor& c, BatchOptions& o, RawArgs& raw, std::string& error) {
+  const std::string& a = c.name;
+  if (o.verify && a.rfind("-", 0) == 0 && a != "-") {
+    error = "verify takes no option: " + a;
+    return false;
+  }
+  bool known = false;
+  if (!ParseValueOption(c, o, raw, known, error)) return false;
+  if (known) return true;
+  if (a == "--yes" || a == "--quiet") {
+    if (!c.Flag(error)) return false;
+    (a == "--yes" ? o.yes : o.quiet) = true;
+    return true;
+  }
+  if (a.size() > 1 && a[0] == '-') {
+    error = "unknown option " + a;
+    return false;
+  }
+  raw.positional.push_back(c.args[c.i]);
+  return true;
+}
+
+// The checks of the command line as a whole: one directory, and both
+// coordinates or neither.
+bool Complete(const RawArgs& raw, BatchOptions& o, std::string& error) {
+  if (raw.positional.size() != 1) {
+    error = raw.positional.empty() ? (o.verify ? "missing SESSIONDIR" : "missing WORKDIR")
+                                   : "more than one directory given";
+    return false;
+  }
+  o.dir = raw.positional[0];
+  if (raw.lon.has_value() != raw.lat.has_value()) {
+    error = "give --lon and --lat together, or neither";
+    return false;
+  }
+  if (!raw.lon) return true;
+  std::string why;
+  const std::optional<double> x = CoordinateArg(*raw.lon, 180.0, why);
+  if (!x) {
+    error = "longitude '" + *raw.lon + "': " + why;
+    return false;
+  }
+  const std::optional<double> y = CoordinateArg(*raw.lat, 90.0, why);
+  if (!y) {
+    error = "latitude '" + *raw.lat + "': " + why;
+    return false;
+  }
+  o.has_coords = true;
+  o.lon = *x;
+  o.lat = *y;
+  return true;
+}
+
 }  // namespace
 
 std::optional<BatchOptions> ParseBatchArgs(const std::vector<std::string>& args, std::string& error) {
   BatchOptions o;
-  std::optional<std::string> lon, lat;
-  std::vector<std::string> positional;
-  size_t i = 0;
+  RawArgs raw;
+  ArgCursor c{args, 0, {}, std::nullopt};
   if (!args.empty() && args[0] == "verify") {
     o.verify = true;
-    i = 1;
+    c.i = 1;
   }
-  for (; i < args.size(); ++i) {
-    std::string a = args[i];
-    std::optional<std::string> inline_value;
-    if (a.rfind("--", 0) == 0 && a.find('=') != std::string::npos) {
-      inline_value = a.substr(a.find('=') + 1);
-      a = a.substr(0, a.find('='));
-    }
-    auto value = [&](std::string& out) {
-      if (inline_value) {
-        out = *inline_value;
-        return true;
-      }
-      if (i + 1 >= args.size()) {
-        error = a + " needs a value";
-        return false;
-      }
-      out = args[++i];
-      return true;
-    };
-    auto flag = [&]() {
-      if (inline_value) error = a + " takes no value";
-      return !inline_value;
-    };
-    std::string v;
-    if (a == "-h" || a == "--help") {
+  for (; c.i < args.size(); ++c.i) {
+    c.Split();
+    if (c.name == "-h" || c.name == "--help") {
       o.help = true;
       return o;
     }
-    if (o.verify && a.rfind("-", 0) == 0 && a != "-") {
-      error = "verify takes no option: " + a;
-      return std::nullopt;
-    }
-    if (a == "--type") {
-      if (!value(v)) return std::nullopt;
-      if (v == "png") {
-        o.type = 0;
-      } else if (v == "tif") {
-        o.type = 1;
-      } else {
-        error = "--type must be png or tif, not '" + v + "'";
-        return std::nullopt;
-      }
-    } else if (a == "--lon" || a == "--lat") {
-      if (!value(v)) return std::nullopt;
-      (a == "--lon" ? lon : lat) = v;
-    } else if (a == "--sectors") {
-      if (!value(v)) return std::nullopt;
-      for (const std::string& s : SplitList(v)) {
-        if (s.empty()) {
-          error = "--sectors has an empty entry";
-          return std::nullopt;
-        }
-        o.sectors.push_back(s);
-      }
-    } else if (a == "--session-id") {
-      if (!value(v)) return std::nullopt;
-      if (!ValidSessionId(v)) {
-        error = "--session-id may hold only letters, digits, '-' and '_' (1 to 128 characters)";
-        return std::nullopt;
-      }
-      o.session_id = v;
-    } else if (a == "--threads") {
-      if (!value(v)) return std::nullopt;
-      int n = 0;
-      bool ok = !v.empty() && v.size() <= 4;
-      for (char c : v) ok = ok && std::isdigit(static_cast<unsigned char>(c));
-      if (ok) n = std::stoi(v);
-      if (!ok || n < 1) {
-        error = "--threads must be a whole number from 1 to 9999";
-        return std::nullopt;
-      }
-      o.threads = n;
-    } else if (a == "--engine") {
-      if (!value(v)) return std::nullopt;
-      if (v == "fast") {
-        o.reference = false;
-      } else if (v == "reference") {
-        o.reference = true;
-      } else {
-        error = "--engine must be fast or reference, not '" + v + "'";
-        return std::nullopt;
-      }
-    } else if (a == "--yes") {
-      if (!flag()) return std::nullopt;
-      o.yes = true;
-    } else if (a == "--quiet") {
-      if (!flag()) return std::nullopt;
-      o.quiet = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      error = "unknown option " + a;
-      return std::nullopt;
-    } else {
-      positional.push_back(args[i]);
-    }
+    if (!ParseWord(c, o, raw, error)) return std::nullopt;
   }
-
-  if (positional.size() != 1) {
-    error = positional.empty() ? (o.verify ? "missing SESSIONDIR" : "missing WORKDIR")
-                               : "more than one directory given";
-    return std::nullopt;
-  }
-  o.dir = positional[0];
-  if (lon.has_value() != lat.has_value()) {
-    error = "give --lon and --lat together, or neither";
-    return std::nullopt;
-  }
-  if (lon) {
-    std::string why;
-    const std::optional<double> x = ParseCoordinate(*lon, 180.0, why);
-    if (!x) {
-      error = "longitude '" + *lon + "': " + why;
-      return std::nullopt;
-    }
-    const std::optional<double> y = ParseCoordinate(*lat, 90.0, why);
-    if (!y) {
-      error = "latitude '" + *lat + "': " + why;
-      return std::nullopt;
-    }
-    o.has_coords = true;
-    o.lon = *x;
-    o.lat = *y;
-  }
+  if (!Complete(raw, o, error)) return std::nullopt;
   return o;
 }

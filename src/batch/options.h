@@ -30,12 +30,4 @@ struct BatchOptions {
 // `error`.
 std::optional<BatchOptions> ParseBatchArgs(const std::vector<std::string>& args, std::string& error);
 
-// A coordinate typed in the plain form the coordinate fields accept: an
-// optional leading '-', digits, at most one '.', at most 15 digits on either
-// side, within -limit..limit. On failure returns nullopt with the reason.
-std::optional<double> ParseCoordinate(const std::string& text, double limit, std::string& error);
-
-// Letters, digits, '-' and '_' only, 1 to 128 characters.
-bool ValidSessionId(const std::string& id);
-
 extern const char* const kUsage;

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "run/report.h"
+
 namespace {
 
 const std::string kSectorPrefix = "Processing sector ";
@@ -139,19 +141,11 @@ BoxResult TerminalPlatform::MessageBox(const std::string& text, const std::strin
 void TerminalPlatform::CompletionDialog(const CompletionReport& report) {
   MemoryPlatform::CompletionDialog(report);
   EndProgress();
-  Emit("Work Done! Selected Data have been processed");
-  Emit("Results have been stored in: " + report.folder);
-  if (report.finderror) {
-    Emit("Oops! It seems there was an Error during the process");
-    Emit("Review the console log. Some results may be omited or corrupted");
-    Emit("This could throw an error when you upload the results");
-  } else {
-    Emit("No Errors logged during the process");
-  }
-  if (report.glbwarning) {
-    Emit("There were some Warnings during the process");
-    Emit("Please review the console to check them out");
-  }
+  const CompletionTexts t = CompletionReportTexts(report);
+  Emit(t.title + " " + t.processed);
+  Emit(t.stored + " " + report.folder);
+  for (const std::string& line : t.errors) Emit(line);
+  for (const std::string& line : t.warnings) Emit(line);
 }
 
 void TerminalPlatform::ExitProcess(int code) {

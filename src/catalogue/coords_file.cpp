@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "terrain/file.h"
-#include "terrain/raster.h"
+#include "terrain/file_kind.h"
 
 namespace {
 

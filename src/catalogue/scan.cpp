@@ -4,21 +4,24 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "catalogue/coords_file.h"
+#include "platform/no_case.h"
 #include "platform/platform.h"
-#include "terrain/raster.h"
+#include "terrain/file.h"
+#include "terrain/file_kind.h"
+#include "terrain/png_raster.h"
 #include "terrain/state.h"
+#include "terrain/tiff.h"
 
 namespace {
 
-constexpr int32_t kMinSide = 120;
-constexpr int32_t kMaxSide = 600;
+constexpr int32_t kMinSide = kMinSectorSide;
+constexpr int32_t kMaxSide = kMaxSectorSide;
 
 constexpr const char* kNotAFileMsg = "DISCARDED: The file is not a regular file - ";
 constexpr const char* kNameMsg =
@@ -33,12 +36,6 @@ std::string RangeMsg(const char* side) {
   std::snprintf(buf, sizeof buf, "DISCARDED: The raster must be between %d and %d px %s - ", kMinSide,
                 kMaxSide, side);
   return buf;
-}
-
-bool EndsWithNoCase(const std::string& name, const std::string& ext) {
-  if (name.size() < ext.size()) return false;
-  return std::equal(ext.begin(), ext.end(), name.end() - static_cast<ptrdiff_t>(ext.size()),
-                    [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); });
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -58,14 +55,13 @@ bool SectorNameOk(const std::string& name) {
 // name in byte order so that every machine sees the same first file.
 // False when the directory can't be read.
 bool MatchingEntries(const std::string& dir, const std::string& ext, std::vector<std::string>& names) {
-  DIR* d = opendir(dir.c_str());
+  DirPtr d(opendir(dir.c_str()));
   if (!d) return false;
-  while (const dirent* e = readdir(d)) {
+  while (const dirent* e = readdir(d.get())) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     if (EndsWithNoCase(name, ext)) names.push_back(name);
   }
-  closedir(d);
   std::sort(names.begin(), names.end());
   return true;
 }
@@ -122,6 +118,70 @@ std::string FormatF(double v) {
   return s;
 }
 
+// The size rules, in their order: a rejected file may still fix the
+// project's width or height for the files after it. False (with the
+// reason on the console) when the file is rejected.
+bool SizeFits(const std::string& name, int64_t w, int64_t h) {
+  if (st.proj_w == 0) {
+    if (w > kMaxSide || w < kMinSide) {
+      toconsole(RangeMsg("width") + name);
+      return false;
+    }
+    st.proj_w = static_cast<int32_t>(w);
+  }
+  if (st.proj_h == 0) {
+    if (h > kMaxSide || h < kMinSide) {
+      toconsole(RangeMsg("height") + name);
+      return false;
+    }
+    st.proj_h = static_cast<int32_t>(h);
+  }
+  if (w != st.proj_w) {
+    toconsole(kWidthMismatchMsg + name);
+    return false;
+  }
+  if (h != st.proj_h) {
+    toconsole(kHeightMismatchMsg + name);
+    return false;
+  }
+  return true;
+}
+
+// Whether the entry `name` of `dir` joins the sector list: not a directory,
+// named as a sector, a regular file, readable and of the project's size.
+// Every rejection except a directory says why.
+bool AdmitEntry(const std::string& dir, const std::string& name) {
+  const std::string path = dir + "/" + name;
+  if (IsDirectoryPath(path)) return false;
+  st.flagname = 1;
+  if (!SectorNameOk(name)) {
+    toconsole(kNameMsg + name);
+    return false;
+  }
+  // A FIFO or device named like a raster is no raster, and opening it
+  // could block the scan for ever.
+  struct stat sb;
+  if (stat(path.c_str(), &sb) == 0 && !S_ISREG(sb.st_mode)) {
+    toconsole(kNotAFileMsg + name);
+    return false;
+  }
+  int64_t w = 0, h = 0;
+  return CandidateSize(path, name, w, h) && SizeFits(name, w, h);
+}
+
+// The coordinates an earlier run saved in the work directory, if any: into
+// the coordinate fields and the project state.
+void LoadSavedCoordinates(const std::string& dir) {
+  double lon = 0, lat = 0;
+  if (!ReadCoordinatesFile(dir + "/" + kCoordinatesFile, lon, lat)) return;
+  platform().SetControlText(ctl::kLongitude, FormatF(lon));
+  platform().SetControlText(ctl::kLatitude, FormatF(lat));
+  st.geoxi = lon;
+  st.geoyi = lat;
+  st.val_lat = 1;
+  st.val_long = 1;
+}
+
 }  // namespace
 
 uint8_t listdirect(const std::string& dir, const std::string& ext) {
@@ -134,67 +194,15 @@ uint8_t listdirect(const std::string& dir, const std::string& ext) {
   st.proj_w = 0;
   st.proj_h = 0;
   int32_t admitted = 0;
-
   for (const std::string& name : names) {
-    const std::string path = dir + "/" + name;
-    if (IsDirectoryPath(path)) continue;
-    st.flagname = 1;
-
-    if (!SectorNameOk(name)) {
-      toconsole(kNameMsg + name);
-      continue;
-    }
-
-    // A FIFO or device named like a raster is no raster, and opening it
-    // could block the scan for ever.
-    struct stat sb;
-    if (stat(path.c_str(), &sb) == 0 && !S_ISREG(sb.st_mode)) {
-      toconsole(kNotAFileMsg + name);
-      continue;
-    }
-
-    int64_t w = 0, h = 0;
-    if (!CandidateSize(path, name, w, h)) continue;
-
-    // The order matters: a rejected file may still fix the project's
-    // width or height for the files after it.
-    if (st.proj_w == 0) {
-      if (w > kMaxSide || w < kMinSide) {
-        toconsole(RangeMsg("width") + name);
-        continue;
-      }
-      st.proj_w = static_cast<int32_t>(w);
-    }
-    if (st.proj_h == 0) {
-      if (h > kMaxSide || h < kMinSide) {
-        toconsole(RangeMsg("height") + name);
-        continue;
-      }
-      st.proj_h = static_cast<int32_t>(h);
-    }
-    if (w != st.proj_w) {
-      toconsole(kWidthMismatchMsg + name);
-      continue;
-    }
-    if (h != st.proj_h) {
-      toconsole(kHeightMismatchMsg + name);
-      continue;
-    }
+    if (!AdmitEntry(dir, name)) continue;
     platform().ListAdd(name);
     ++admitted;
   }
   if (admitted == 0) return 0;
 
   st.prmaxheight.assign(static_cast<size_t>(admitted), HeightRecord{});
-
-  double lon = 0, lat = 0;
-  if (!ReadCoordinatesFile(dir + "/" + kCoordinatesFile, lon, lat)) return 1;
-  platform().SetControlText(ctl::kLongitude, FormatF(lon));
-  platform().SetControlText(ctl::kLatitude, FormatF(lat));
-  st.geoxi = lon;
-  st.geoyi = lat;
-  st.val_lat = 1;
-  st.val_long = 1;
+  LoadSavedCoordinates(dir);
   return 1;
 }
 

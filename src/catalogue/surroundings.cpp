@@ -10,7 +10,9 @@
 #include "catalogue/heights.h"
 #include "catalogue/neighbours.h"
 #include "platform/platform.h"
+#include "terrain/png_raster.h"
 #include "terrain/raster.h"
+#include "terrain/tiff.h"
 #include "terrain/state.h"
 
 namespace {

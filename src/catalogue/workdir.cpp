@@ -33,11 +33,3 @@ void UseWorkDirectory(const std::string& path) {
   toconsole("Work directoy selected: " + st.szDirPath);
   if (!listdirect(st.szDirPath, st.admext)) ReportEmptyFolder();
 }
-
-std::string MakeSessionId(std::time_t when) {
-  std::tm local{};
-  localtime_r(&when, &local);
-  char buf[128];
-  if (std::strftime(buf, sizeof buf, "%y%m%d", &local) == 0) return std::string();
-  return buf;
-}

@@ -1,8 +1,7 @@
 // The main window's commands that need no windowing library: the raster
-// type choice, adopting a picked work directory and the session id.
+// type choice and adopting a picked work directory.
 #pragma once
 
-#include <ctime>
 #include <string>
 
 // The raster type chosen in the file-type box (801): index into
@@ -17,6 +16,3 @@ void UseWorkDirectory(const std::string& path);
 // What the user is told when a scan admits no file: a console warning,
 // the hint texts back in the coordinate fields and a warning box.
 void ReportEmptyFolder();
-
-// The session id of a start-up at `when`: the local date as "%y%m%d".
-std::string MakeSessionId(std::time_t when);

@@ -1,16 +1,9 @@
 #include "platform/memory_platform.h"
 
 #include <algorithm>
-#include <cctype>
 
-namespace {
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
-}  // namespace
+#include "platform/no_case.h"
+
 
 void MemoryPlatform::ConsoleLine(const std::string& text) {
   std::lock_guard lk(mu_);

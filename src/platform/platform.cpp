@@ -14,7 +14,7 @@ Platform& platform() {
 void SetPlatform(Platform* p) { g_platform = p; }
 
 void FatalBox(const std::string& text, const std::string& caption, bool owned, int code) {
-  platform().MessageBox(text, caption, BoxIcon::Error, BoxButtons::Ok, owned);
+  platform().FatalMessage(text, caption, owned);
   platform().ExitProcess(code);
   std::abort();  // ExitProcess never returns; keep the contract if it did
 }

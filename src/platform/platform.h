@@ -35,7 +35,7 @@ class Platform {
 
   // Console list box (control 502): one line appended at the end.
   virtual void ConsoleLine(const std::string& text) = 0;
-  // Part 0 of the status bar (control 103).
+  // The status bar's first field (control 103).
   virtual void SetStatusText(const std::string& text) = 0;
   // Progress bar (control 601), range 0..100.
   virtual void SetProgress(int position) = 0;
@@ -61,6 +61,12 @@ class Platform {
   // Modal message box; `owned` says whether the main window owns it.
   virtual BoxResult MessageBox(const std::string& text, const std::string& caption,
                                BoxIcon icon, BoxButtons buttons, bool owned) = 0;
+  // The box of a fatal error (error icon, OK), shown just before the process
+  // ends. Unlike other boxes it is shown even while a stop is requested: the
+  // user must learn why the program ends. By default an ordinary box.
+  virtual void FatalMessage(const std::string& text, const std::string& caption, bool owned) {
+    MessageBox(text, caption, BoxIcon::Error, BoxButtons::Ok, owned);
+  }
   // Modal completion dialog ("Work Done!"); returns when the user closes it.
   virtual void CompletionDialog(const CompletionReport& report) = 0;
   // Ends the process. Test implementations throw instead, so it is never

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <tuple>
 
+#include "run/report.h"
+
 namespace {
 
 // Base units of the templates' 8-point sans-serif dialog font: 6 x 13 pixels,
@@ -36,6 +38,8 @@ QFont SansFont() {
   f.setStyleHint(QFont::SansSerif);
   return f;
 }
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 void MakeWhite(QWidget* w) {
   QPalette pal = w->palette();
@@ -150,15 +154,16 @@ BoxResult BoxAnswer(const QMessageBox& box) {
 }
 
 std::unique_ptr<QDialog> BuildCompletionDialog(const CompletionReport& report, QWidget* owner) {
+  const CompletionTexts t = CompletionReportTexts(report);
   auto d = std::make_unique<QDialog>(owner);
   d->setObjectName("20001");
-  PrepareDialog(d.get(), "Work Done!", DialogRect(10, 10, 240, 188), owner);
+  PrepareDialog(d.get(), t.title.c_str(), DialogRect(10, 10, 240, 188), owner);
   MakeWhite(d.get());
   const QFont bold = ArialFont(14, true);
   const QFont normal = ArialFont(14, false);
 
-  TemplateStatic(d.get(), "Selected Data have been processed", "703", DialogRect(8, 8, 220, 24))->setFont(bold);
-  TemplateStatic(d.get(), "Results have been stored in:", "-1", DialogRect(8, 24, 220, 24));
+  TemplateStatic(d.get(), Q(t.processed), "703", DialogRect(8, 8, 220, 24))->setFont(bold);
+  TemplateStatic(d.get(), Q(t.stored), "-1", DialogRect(8, 24, 220, 24));
   TemplateStatic(d.get(), "What's next?", "704", DialogRect(8, 56, 220, 24))->setFont(bold);
   TemplateStatic(d.get(), "To finish building you radiation map you must upload the results", "-1",
                  DialogRect(8, 70, 220, 24));
@@ -166,7 +171,7 @@ std::unique_ptr<QDialog> BuildCompletionDialog(const CompletionReport& report, Q
                  DialogRect(8, 84, 220, 24));
 
   // The folder is shown in an edit so that it can be selected and copied.
-  auto* folder = new QLineEdit(QString::fromStdString(report.folder), d.get());
+  auto* folder = new QLineEdit(Q(report.folder), d.get());
   folder->setObjectName("-1");
   folder->setAlignment(Qt::AlignCenter);
   folder->setReadOnly(true);
@@ -176,17 +181,13 @@ std::unique_ptr<QDialog> BuildCompletionDialog(const CompletionReport& report, Q
 
   Rule(d.get(), QRect(8, 158, 340, 1));
 
-  if (report.finderror) {
-    PixelStatic(d.get(), "Oops! It seems there was an Error during the process", "303", 160, normal);
-    PixelStatic(d.get(), "Review the console log. Some results may be omited or corrupted", "304", 184, normal);
-    PixelStatic(d.get(), "This could throw an error when you upload the results", "305", 208, normal);
-  } else {
-    PixelStatic(d.get(), "No Errors logged during the process", "303", 160, normal);
-  }
-  if (report.glbwarning) {
-    PixelStatic(d.get(), "There were some Warnings during the process", "303", 246, normal);
-    PixelStatic(d.get(), "Please review the console to check them out", "303", 270, normal);
-  }
+  // The error lines 24 pixels apart from 160, their ids from 303; the
+  // warning lines below them from 246, all with id 303.
+  static const char* const kErrorIds[] = {"303", "304", "305"};
+  for (size_t i = 0; i < t.errors.size() && i < 3; ++i)
+    PixelStatic(d.get(), Q(t.errors[i]), kErrorIds[i], 160 + 24 * static_cast<int>(i), normal);
+  for (size_t i = 0; i < t.warnings.size(); ++i)
+    PixelStatic(d.get(), Q(t.warnings[i]), "303", 246 + 24 * static_cast<int>(i), normal);
   for (QLabel* label : d->findChildren<QLabel*>()) ShrinkToFit(label);
   return d;
 }

@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "platform/platform.h"
-#include "catalogue/workdir.h"
+#include "run/session.h"
 #include "shell/main_window.h"
 #include "shell/qt_platform.h"
 #include "terrain/graph.h"

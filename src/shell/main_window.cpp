@@ -133,7 +133,8 @@ MainWindow::~MainWindow() {
   if (hThread1.joinable()) {
     st.stoprequest = true;
     plat_.AbandonRun(run_);
-    hThread1.join();
+    // Served, not just joined: a worker on a fatal path waits for its box.
+    WaitForWorker();
   }
 }
 
@@ -147,22 +148,36 @@ void MainWindow::BuildControls() {
   client->setAutoFillBackground(true);
   setCentralWidget(client);
 
-  const QFont arial14 = ArialFont(14, false);
-  const QFont arial16 = ArialFont(16, false);
-  const QFont arial16b = ArialFont(16, true);
-
-  Button(client, "Select Directory", 201, {8, 8, 128, 28}, arial16b);
-  auto* workdir = Static(client, "  Work directory", 301, {144, 8, 600, 28}, true);
-  workdir->setFont(arial14);
-  {
-    // Default static colours: black on the dialog grey.
-    QPalette wp = workdir->palette();
-    wp.setColor(QPalette::Window, QColor(kEditGrey));
-    wp.setColor(QPalette::WindowText, Qt::black);
-    workdir->setPalette(wp);
-    workdir->setAutoFillBackground(true);
-  }
+  // Rules across the window separate the sections.
+  BuildWorkDirRow(client);
   Rule(client, 6, 48, 738);
+  BuildProjectRows(client);
+  Rule(client, 6, 148, 738);
+  BuildSectorList(client);
+  Rule(client, 6, 420, 738);
+  BuildConsole(client);
+
+  for (QLabel* label : client->findChildren<QLabel*>()) ShrinkToFit(label);
+  for (int id : {201, 202, 203, 204, 205}) {
+    auto* b = client->findChild<QPushButton*>(QString::number(id));
+    connect(b, &QPushButton::clicked, this, [this, id] { Command(id); });
+  }
+}
+
+void MainWindow::BuildWorkDirRow(QWidget* client) {
+  Button(client, "Select Directory", 201, {8, 8, 128, 28}, ArialFont(16, true));
+  auto* workdir = Static(client, "  Work directory", 301, {144, 8, 600, 28}, true);
+  workdir->setFont(ArialFont(14, false));
+  // Default static colours: black on the dialog grey.
+  QPalette wp = workdir->palette();
+  wp.setColor(QPalette::Window, QColor(kEditGrey));
+  wp.setColor(QPalette::WindowText, Qt::black);
+  workdir->setPalette(wp);
+  workdir->setAutoFillBackground(true);
+}
+
+void MainWindow::BuildProjectRows(QWidget* client) {
+  const QFont arial14 = ArialFont(14, false);
   Static(client, "Coordinates of the project", 302, {8, 56, 300, 24}, true);
   Static(client, "Select type of file", 302, {386, 56, 300, 24}, true);
   Static(client, "To know more about supported formats, download", 302, {386, 88, 258, 16}, false)->setFont(arial14);
@@ -170,7 +185,7 @@ void MainWindow::BuildControls() {
       ->setFont(arial14);
 
   filetype_ = Place(new QComboBox(client), 801, 652, 88, 90, 22);
-  filetype_->setFont(arial16b);
+  filetype_->setFont(ArialFont(16, true));
   for (const std::string& ext : st.list_ext) filetype_->addItem(QString::fromStdString(ext));
   filetype_->setCurrentIndex(st.cu_ext);
   filetype_->setEnabled(true);
@@ -184,9 +199,11 @@ void MainWindow::BuildControls() {
   latitude_ = CoordinateEdit(client, "Type here the Latitude", 402, {84, 118, 292, 18});
   longitude_->installEventFilter(this);
   latitude_->installEventFilter(this);
-  Rule(client, 6, 148, 738);
-  Static(client, "Files to process ", 302, {8, 156, 110, 18}, false);
+}
 
+void MainWindow::BuildSectorList(QWidget* client) {
+  const QFont arial16 = ArialFont(16, false);
+  Static(client, "Files to process ", 302, {8, 156, 110, 18}, false);
   Button(client, "Select All", 202, {554, 160, 90, 22}, arial16);
   Button(client, "Deselect", 203, {652, 160, 90, 22}, arial16);
 
@@ -206,28 +223,20 @@ void MainWindow::BuildControls() {
 
   Button(client, "Process", 204, {652, 378, 90, 22}, arial16);
   Button(client, "Cancel", 205, {554, 378, 90, 22}, arial16);
-
   auto* progress = Place(new QProgressBar(client), 601, 8, 406, 736, 8);
   progress->setRange(0, 100);
   progress->setValue(0);
   progress->setTextVisible(false);
+}
 
-  Rule(client, 6, 420, 738);
+void MainWindow::BuildConsole(QWidget* client) {
   Static(client, "Console ", 302, {8, 432, 100, 18}, false);
-
   auto* console = Place(new QListWidget(client), 502, 8, 452, 734, 80);
-  console->setFont(arial14);
+  console->setFont(ArialFont(14, false));
   console->setSelectionMode(QAbstractItemView::NoSelection);
   console->setFocusPolicy(Qt::NoFocus);
   console->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   console->setFrameShape(QFrame::Box);
-
-  for (QLabel* label : client->findChildren<QLabel*>()) ShrinkToFit(label);
-
-  for (int id : {201, 202, 203, 204, 205}) {
-    auto* b = client->findChild<QPushButton*>(QString::number(id));
-    connect(b, &QPushButton::clicked, this, [this, id] { Command(id); });
-  }
 }
 
 void MainWindow::BuildMenu() {
@@ -248,14 +257,14 @@ void MainWindow::BuildStatusBar() {
   QStatusBar* bar = statusBar();
   bar->setObjectName("103");
   bar->setSizeGripEnabled(true);
-  // Part 0 ends at x = 600, part 1 at the window's right edge.
-  auto* part0 = new QLabel(bar);
-  part0->setObjectName("103.0");
-  part0->setFixedWidth(596);
-  auto* part1 = new QLabel(QString("Session: %1").arg(QString::fromStdString(st.sesion)), bar);
-  part1->setObjectName("103.1");
-  bar->addWidget(part0);
-  bar->addWidget(part1, 1);
+  // The first field ends at x = 600, the second at the window's right edge.
+  auto* first_field = new QLabel(bar);
+  first_field->setObjectName("103.0");
+  first_field->setFixedWidth(596);
+  auto* second_field = new QLabel(QString("Session: %1").arg(QString::fromStdString(st.sesion)), bar);
+  second_field->setObjectName("103.1");
+  bar->addWidget(first_field);
+  bar->addWidget(second_field, 1);
 }
 
 void MainWindow::Command(int id) {
@@ -360,7 +369,8 @@ void MainWindow::OnRunFinished(uint64_t run) {
 
 void MainWindow::WaitForWorker() {
   // Keep serving the interface thread's queue: a worker waiting for a box
-  // gets its answer (a stopped run gets no box) and can see the stop.
+  // gets its answer (a stopped run gets no box, except the fatal one that
+  // ends the program) and can see the stop.
   while (!worker_done_) {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

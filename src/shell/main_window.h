@@ -1,4 +1,4 @@
-// The main window: its controls, the menu, the two-part status bar, and the
+// The main window: its controls, the menu, the status bar of two fields, and the
 // commands with the run control (Process, Cancel, closing).
 #pragma once
 
@@ -59,7 +59,13 @@ class MainWindow : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The controls, top to bottom: the work directory, the coordinates and
+  // file type, the sector list with the run buttons, the console.
   void BuildControls();
+  void BuildWorkDirRow(QWidget* client);
+  void BuildProjectRows(QWidget* client);
+  void BuildSectorList(QWidget* client);
+  void BuildConsole(QWidget* client);
   void BuildMenu();
   void BuildStatusBar();
   void OnRunFinished(uint64_t run);

@@ -9,13 +9,13 @@
 #include <QThread>
 #include <QWidget>
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <memory>
 
+#include "platform/no_case.h"
 #include "shell/dialogs.h"
 #include "terrain/state.h"
 
@@ -24,17 +24,10 @@ namespace {
 // The run a worker thread belongs to; 0 on threads that never adopted one.
 thread_local uint64_t t_run = 0;
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
-
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-// Id of the status bar's first part: the run's status line.
-constexpr const char* kStatusPart0 = "103.0";
+// Id of the status bar's first field: the run's status line.
+constexpr const char* kStatusField = "103.0";
 
 }  // namespace
 
@@ -89,7 +82,7 @@ T QtPlatform::Ask(std::function<T()> fn, T fallback) {
 
 QWidget* QtPlatform::Find(int id) const {
   if (!window_) return nullptr;
-  const QString name = id == ctl::kStatusBar ? QString(kStatusPart0) : QString::number(id);
+  const QString name = id == ctl::kStatusBar ? QString(kStatusField) : QString::number(id);
   return window_->findChild<QWidget*>(name);
 }
 
@@ -231,11 +224,6 @@ BoxResult QtPlatform::MessageBox(const std::string& text, const std::string& cap
 
 BoxResult QtPlatform::ShowBox(const std::string& text, const std::string& caption, BoxIcon icon,
                               BoxButtons buttons, bool owned) {
-  if (auto_answer_) {
-    std::lock_guard lk(rec_mu_);
-    boxes_.push_back({text, caption, icon, buttons, owned});
-    return buttons == BoxButtons::OkCancel ? auto_result_.load() : BoxResult::Ok;
-  }
   auto box = BuildMessageBox(text, caption, icon, buttons, owned ? window_.data() : nullptr);
   box->exec();
   return buttons == BoxButtons::OkCancel ? BoxAnswer(*box) : BoxResult::Ok;
@@ -255,17 +243,26 @@ void QtPlatform::ShowCompletion(const CompletionReport& report) {
   ExecDialog(*dialog);
 }
 
-int QtPlatform::ExecDialog(QDialog& dialog) {
-  if (!auto_answer_) return dialog.exec();
-  ShownDialog shown;
-  shown.title = dialog.windowTitle().toStdString();
-  for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-    if (auto* label = qobject_cast<QLabel*>(w)) shown.texts.push_back(label->text().toStdString());
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) shown.texts.push_back(edit->text().toStdString());
+int QtPlatform::ExecDialog(QDialog& dialog) { return dialog.exec(); }
+
+void QtPlatform::FatalMessage(const std::string& text, const std::string& caption, bool owned) {
+  if (OnGuiThread()) {
+    ShowBox(text, caption, BoxIcon::Error, BoxButtons::Ok, owned);
+    return;
   }
-  std::lock_guard lk(rec_mu_);
-  dialogs_.push_back(std::move(shown));
-  return 0;
+  // Unlike Ask, neither a stop request nor an abandoned run ends the wait:
+  // the process ends right after this box, and without it the user would
+  // not learn why. The interface thread serves its queue while it waits
+  // for a stopped worker, so the box is shown then.
+  auto shown = std::make_shared<std::promise<void>>();
+  std::future<void> done = shown->get_future();
+  QMetaObject::invokeMethod(
+      this, [=, this] {
+        ShowBox(text, caption, BoxIcon::Error, BoxButtons::Ok, owned);
+        shown->set_value();
+      },
+      Qt::QueuedConnection);
+  done.wait();
 }
 
 void QtPlatform::ExitProcess(int code) {
@@ -298,25 +295,4 @@ void QtPlatform::AbandonRun(uint64_t run) {
   uint64_t seen = abandoned_run_.load();
   while (seen < run && !abandoned_run_.compare_exchange_weak(seen, run)) {
   }
-}
-
-void QtPlatform::SetAutoAnswer(bool on, BoxResult answer) {
-  auto_answer_ = on;
-  auto_result_ = answer;
-}
-
-std::vector<QtPlatform::Box> QtPlatform::boxes() const {
-  std::lock_guard lk(rec_mu_);
-  return boxes_;
-}
-
-std::vector<QtPlatform::ShownDialog> QtPlatform::dialogs() const {
-  std::lock_guard lk(rec_mu_);
-  return dialogs_;
-}
-
-void QtPlatform::ClearRecords() {
-  std::lock_guard lk(rec_mu_);
-  boxes_.clear();
-  dialogs_.clear();
 }

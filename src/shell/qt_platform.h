@@ -63,25 +63,15 @@ class QtPlatform : public QObject, public Platform {
   static void AdoptRun(uint64_t run);
   void AbandonRun(uint64_t run);
 
-  // Shows a modal dialog (or, when answering automatically, records it).
-  int ExecDialog(QDialog& dialog);
+  void FatalMessage(const std::string& text, const std::string& caption, bool owned) override;
 
-  // Automatic answers, for tests: boxes and dialogs are recorded instead
-  // of shown; OK/Cancel boxes get `answer`.
-  void SetAutoAnswer(bool on, BoxResult answer = BoxResult::Ok);
-  struct Box {
-    std::string text, caption;
-    BoxIcon icon;
-    BoxButtons buttons;
-    bool owned;
-  };
-  struct ShownDialog {
-    std::string title;
-    std::vector<std::string> texts;  // every label and edit, in creation order
-  };
-  std::vector<Box> boxes() const;
-  std::vector<ShownDialog> dialogs() const;
-  void ClearRecords();
+  // Shows a modal dialog and returns its result.
+  virtual int ExecDialog(QDialog& dialog);
+
+ protected:
+  // Shows a message box on the interface thread and returns the answer.
+  virtual BoxResult ShowBox(const std::string& text, const std::string& caption, BoxIcon icon,
+                            BoxButtons buttons, bool owned);
 
  private:
   bool OnGuiThread() const;
@@ -95,8 +85,6 @@ class QtPlatform : public QObject, public Platform {
   template <class T>
   T Ask(std::function<T()> fn, T fallback);
 
-  BoxResult ShowBox(const std::string& text, const std::string& caption, BoxIcon icon, BoxButtons buttons,
-                    bool owned);
   void ShowCompletion(const CompletionReport& report);
 
   QWidget* Find(int id) const;
@@ -115,10 +103,4 @@ class QtPlatform : public QObject, public Platform {
   };
   mutable std::mutex snap_mu_;
   Snapshot snap_;
-
-  std::atomic<bool> auto_answer_{false};
-  std::atomic<BoxResult> auto_result_{BoxResult::Ok};
-  mutable std::mutex rec_mu_;
-  std::vector<Box> boxes_;
-  std::vector<ShownDialog> dialogs_;
 };

@@ -7,14 +7,10 @@
 #include <new>
 #include <vector>
 
-#include "terrain/raster.h"
+#include "terrain/file_kind.h"
+#include "terrain/tiff.h"
 
 namespace {
-
-// GeoTIFF rasters carry tags libtiff does not know and warns about on every
-// open; those warnings say nothing about whether the heights can be read.
-// Errors still reach the library's default handler.
-int SilenceWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 struct TiffCloser {
   void operator()(TIFF* t) const { TIFFClose(t); }
@@ -29,12 +25,7 @@ using TiffBuffer = std::unique_ptr<void, TiffBufferFree>;
 TiffPtr OpenTiff(const std::string& path) {
   // A FIFO named like a raster would block the open for ever.
   if (!IsRegularFile(path)) return nullptr;
-  TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
-  if (!opts) return TiffPtr(TIFFOpen(path.c_str(), "r"));
-  TIFFOpenOptionsSetWarningHandlerExtR(opts, SilenceWarning, nullptr);
-  TiffPtr t(TIFFOpenExt(path.c_str(), "r", opts));
-  TIFFOpenOptionsFree(opts);
-  return t;
+  return TiffPtr(TIFFOpen(path.c_str(), "r"));
 }
 
 // The sample kinds a height can be read from.
@@ -50,15 +41,19 @@ struct Layout {
 
 constexpr uint32_t kMaxSide = 65535;
 
+// Whether a side can be decoded at all; the scan's size rules, not this,
+// decide which sides a project takes.
+bool DecodableSide(uint32_t side) { return side >= 1 && side <= kMaxSide; }
+
 // Reads the tags that fix how samples lie in the file. Returns "" when the
-// heights can be read, otherwise a reason for the user. Width and height are
-// set whenever the size tags exist, even if the layout is refused.
+// samples can be read as heights, otherwise a reason for the user. Width and
+// height are set whenever the size tags exist, whatever their values and even
+// if the layout is refused.
 std::string ReadLayout(TIFF* t, Layout& l) {
   if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &l.width) || !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &l.height)) {
     l.width = l.height = 0;
     return "missing TIFF image size";
   }
-  if (l.width == 0 || l.height == 0 || l.width > kMaxSide || l.height > kMaxSide) return "invalid TIFF image size";
 
   uint16_t spp = 1, bits = 1, format = SAMPLEFORMAT_UINT, photometric = PHOTOMETRIC_MINISBLACK;
   TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &spp);
@@ -97,42 +92,31 @@ std::string ReadLayout(TIFF* t, Layout& l) {
   return "";
 }
 
+// n samples of type T, as libtiff delivers them in host order, to floats.
 template <typename T>
-float SampleAs(const unsigned char* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return static_cast<float>(v);
+void ConvertAs(const unsigned char* src, size_t n, float* dst) {
+  for (size_t i = 0; i < n; ++i) {
+    T v;
+    std::memcpy(&v, src + i * sizeof(T), sizeof v);
+    dst[i] = static_cast<float>(v);
+  }
 }
 
-// Converts n samples of the file's kind, as libtiff delivers them in host
-// order, to float heights. Float32 words are copied bit for bit.
+// Converts n samples of the file's kind to float heights. Float32 words are
+// copied bit for bit.
 void ConvertSamples(const unsigned char* src, SampleKind kind, size_t n, float* dst) {
   using K = SampleKind;
   switch (kind) {
     case K::Float32:
       std::memcpy(dst, src, n * sizeof(float));
       return;
-    case K::Float64:
-      for (size_t i = 0; i < n; ++i) dst[i] = SampleAs<double>(src + i * 8);
-      return;
-    case K::Int8:
-      for (size_t i = 0; i < n; ++i) dst[i] = SampleAs<int8_t>(src + i);
-      return;
-    case K::Uint8:
-      for (size_t i = 0; i < n; ++i) dst[i] = src[i];
-      return;
-    case K::Int16:
-      for (size_t i = 0; i < n; ++i) dst[i] = SampleAs<int16_t>(src + i * 2);
-      return;
-    case K::Uint16:
-      for (size_t i = 0; i < n; ++i) dst[i] = SampleAs<uint16_t>(src + i * 2);
-      return;
-    case K::Int32:
-      for (size_t i = 0; i < n; ++i) dst[i] = SampleAs<int32_t>(src + i * 4);
-      return;
-    case K::Uint32:
-      for (size_t i = 0; i < n; ++i) dst[i] = SampleAs<uint32_t>(src + i * 4);
-      return;
+    case K::Float64: return ConvertAs<double>(src, n, dst);
+    case K::Int8: return ConvertAs<int8_t>(src, n, dst);
+    case K::Uint8: return ConvertAs<uint8_t>(src, n, dst);
+    case K::Int16: return ConvertAs<int16_t>(src, n, dst);
+    case K::Uint16: return ConvertAs<uint16_t>(src, n, dst);
+    case K::Int32: return ConvertAs<int32_t>(src, n, dst);
+    case K::Uint32: return ConvertAs<uint32_t>(src, n, dst);
   }
 }
 
@@ -196,7 +180,7 @@ FloatRasterPtr Carga_Imagen_tif(const std::string& path) {
   if (!TIFFGetField(t.get(), TIFFTAG_IMAGEWIDTH, &w) || !TIFFGetField(t.get(), TIFFTAG_IMAGELENGTH, &h))
     return nullptr;
   std::printf("Ancho/Alto: %d/%d\n", static_cast<int>(w), static_cast<int>(h));
-  if (!ReadLayout(t.get(), l).empty()) return nullptr;
+  if (!ReadLayout(t.get(), l).empty() || !DecodableSide(l.width) || !DecodableSide(l.height)) return nullptr;
 
   FloatRasterPtr raster;
   try {

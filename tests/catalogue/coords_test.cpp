@@ -72,4 +72,42 @@ TEST_F(CoordsTest, ChecklonlatAcceptsPlainDecimalsInRangeAndExplainsTheRest) {
   EXPECT_EQ(plat.boxes().size(), boxes);
 }
 
+// The one reading behind both the fields and the batch driver's --lon/--lat:
+// which check speaks first, and the value read.
+TEST(ParseCoordinate, ChecksCharactersThenLengthsThenRange) {
+  using R = CoordinateRead;
+  const struct {
+    std::string text;
+    double limit;
+    R read;
+    double value;
+  } cases[] = {
+      {"", 90, R::Empty, 0},
+      {"-3.5", 180, R::Ok, -3.5},
+      {"-0", 90, R::Ok, 0},
+      {"-", 90, R::Ok, 0},
+      {"90", 90, R::Ok, 90},
+      {"90.0000001", 90, R::Refused, 0},
+      {"1e5", 180, R::Refused, 0},
+      {"--1", 180, R::Refused, 0},
+      // A bad character anywhere is refused before the lengths are looked at.
+      {std::string(20, '1') + "x", 180, R::Refused, 0},
+      {std::string(16, '0') + ".5", 180, R::TooLong, 0},
+      {std::string(16, '9') + "." + std::string(16, '9'), 180, R::TooLong, 0},
+      {"1." + std::string(16, '0'), 180, R::TooManyDecimals, 0},
+      // The lengths are checked before the range.
+      {"1." + std::string(16, '5') + "x", 180, R::Refused, 0},
+      {"999." + std::string(16, '5'), 180, R::TooManyDecimals, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const ParsedCoordinate p = ParseCoordinate(c.text, c.limit);
+    EXPECT_EQ(p.read, c.read);
+    EXPECT_EQ(p.value, c.value);
+    if (c.value == 0) {
+      EXPECT_FALSE(std::signbit(p.value));  // a plain zero, never a negative one
+    }
+  }
+}
+
 }  // namespace

@@ -35,15 +35,4 @@ TEST_F(CommandsTest, TypeChangeResetsOnlyTheFieldTextsAndNeedsAFolder) {
   EXPECT_EQ(plat.boxes().size(), 1u);
 }
 
-TEST(SessionId, IsTheLocalDateAsYearMonthDay) {
-  std::tm t{};
-  t.tm_year = 2009 - 1900;
-  t.tm_mon = 11;
-  t.tm_mday = 31;
-  t.tm_hour = 23;
-  t.tm_min = 59;
-  t.tm_isdst = -1;
-  EXPECT_EQ(MakeSessionId(std::mktime(&t)), "091231");
-}
-
 }  // namespace

@@ -54,7 +54,7 @@ void Set(std::vector<uint8_t>& b, size_t at, int n, uint32_t v) {
 
 // Only plain values cross the library's longjmp: everything is prepared
 // before the jump buffer is set.
-bool EncodePng(std::FILE* fp, int w, int h, const PngSpec& spec, const png_color* palette, int palette_size,
+bool EncodePng(std::FILE* fp, int w, int h, const PngLayout& layout, const png_color* palette, int palette_size,
                png_bytep* rows) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -63,12 +63,12 @@ bool EncodePng(std::FILE* fp, int w, int h, const PngSpec& spec, const png_color
     return false;
   }
   png_init_io(png, fp);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), spec.bit_depth,
-               spec.colour_type, spec.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), layout.bit_depth,
+               layout.colour_type, layout.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (palette_size) png_set_PLTE(png, info, palette, palette_size);
-  if (!spec.trns.empty())
-    png_set_tRNS(png, info, spec.trns.data(), static_cast<int>(spec.trns.size()), nullptr);
+  if (!layout.trns.empty())
+    png_set_tRNS(png, info, layout.trns.data(), static_cast<int>(layout.trns.size()), nullptr);
   png_write_info(png, info);
   png_write_image(png, rows);
   png_write_end(png, nullptr);
@@ -80,11 +80,11 @@ bool EncodePng(std::FILE* fp, int w, int h, const PngSpec& spec, const png_color
 
 void Tried(int n) { tried += n; }
 
-void WritePng(const fs::path& path, int w, int h, const PngSpec& spec,
+void WritePng(const fs::path& path, int w, int h, const PngLayout& layout,
               const std::function<uint32_t(int, int, int)>& sample) {
-  const int type = spec.colour_type;  // palette indices are one channel
+  const int type = layout.colour_type;  // palette indices are one channel
   const int channels = type == PNG_COLOR_TYPE_PALETTE ? 1 : (type & PNG_COLOR_MASK_COLOR ? 3 : 1) + (type & PNG_COLOR_MASK_ALPHA ? 1 : 0);
-  const size_t row_bytes = (static_cast<size_t>(w) * channels * spec.bit_depth + 7) / 8;
+  const size_t row_bytes = (static_cast<size_t>(w) * channels * layout.bit_depth + 7) / 8;
   // Samples packed big-endian, most significant bits first, as PNG stores them.
   std::vector<std::vector<png_byte>> rows(static_cast<size_t>(h), std::vector<png_byte>(row_bytes, 0));
   std::vector<png_bytep> pointers;
@@ -93,21 +93,21 @@ void WritePng(const fs::path& path, int w, int h, const PngSpec& spec,
     size_t bit = 0;
     for (int x = 0; x < w; ++x)
       for (int c = 0; c < channels; ++c)
-        for (int k = spec.bit_depth - 1; k >= 0; --k, ++bit)
+        for (int k = layout.bit_depth - 1; k >= 0; --k, ++bit)
           if (sample(x, y, c) >> k & 1u) row[bit / 8] |= static_cast<png_byte>(0x80u >> (bit % 8));
     pointers.push_back(row.data());
   }
   std::vector<png_color> pal;
-  for (uint32_t c : spec.palette)
+  for (uint32_t c : layout.palette)
     pal.push_back(png_color{static_cast<png_byte>(c >> 16), static_cast<png_byte>(c >> 8), static_cast<png_byte>(c)});
   std::FILE* fp = std::fopen(path.c_str(), "wb");
   ASSERT_NE(fp, nullptr);
-  const bool ok = EncodePng(fp, w, h, spec, pal.data(), static_cast<int>(pal.size()), pointers.data());
+  const bool ok = EncodePng(fp, w, h, layout, pal.data(), static_cast<int>(pal.size()), pointers.data());
   std::fclose(fp);
   ASSERT_TRUE(ok) << "png write failed";
 }
 
-void WriteTiff(const fs::path& path, uint32_t w, uint32_t h, const TiffSpec& s,
+void WriteTiff(const fs::path& path, uint32_t w, uint32_t h, const TiffLayout& s,
                const std::function<double(uint32_t, uint32_t)>& sample) {
   TIFF* t = TIFFOpen(path.c_str(), s.big_endian ? "wb" : "wl");
   ASSERT_NE(t, nullptr);

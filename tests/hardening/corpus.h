@@ -15,20 +15,20 @@ void Tried(int n = 1);
 
 // A PNG of any colour type and bit depth. `sample(x, y, c)` is channel c
 // of pixel (x, y) at the file's depth (a palette index for palette files).
-struct PngSpec {
+struct PngLayout {
   int colour_type = 2;  // PNG_COLOR_TYPE_*
   int bit_depth = 8;
   bool interlace = false;
   std::vector<uint32_t> palette{};  // 0x00RRGGBB entries (palette files)
   std::vector<uint8_t> trns{};      // tRNS alpha per palette entry
 };
-void WritePng(const fs::path& path, int w, int h, const PngSpec& spec,
+void WritePng(const fs::path& path, int w, int h, const PngLayout& layout,
               const std::function<uint32_t(int, int, int)>& sample);
 
 // A TIFF of any sample layout, written by libtiff; each of `spp` samples of
 // pixel (x, y) is sample(x, y) stored as the file's sample type. Sizes that
 // are not whole bytes are written as zeros: no loader accepts them anyway.
-struct TiffSpec {
+struct TiffLayout {
   uint16_t bits = 32;
   uint16_t format = 3;  // SAMPLEFORMAT_IEEEFP
   uint16_t spp = 1;
@@ -38,7 +38,7 @@ struct TiffSpec {
   uint32_t tile = 0;         // 0: strips of 8 rows
   bool big_endian = false;
 };
-void WriteTiff(const fs::path& path, uint32_t w, uint32_t h, const TiffSpec& spec,
+void WriteTiff(const fs::path& path, uint32_t w, uint32_t h, const TiffLayout& layout,
                const std::function<double(uint32_t, uint32_t)>& sample);
 
 // A TIFF as libtiff writes it (pixel data, then the directory) relaid with

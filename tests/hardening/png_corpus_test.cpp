@@ -5,6 +5,7 @@
 
 #include "catalogue/scan.h"
 #include "hardening/corpus.h"
+#include "terrain/png_raster.h"
 #include "terrain/raster.h"
 
 namespace {
@@ -40,7 +41,7 @@ class PngCorpusTest : public StateTest {
 TEST_F(PngCorpusTest, EveryColourTypeAndDepthLoadsAsColourValues) {
   struct Case {
     const char* name;
-    corpus::PngSpec spec;
+    corpus::PngLayout layout;
     std::vector<std::vector<uint32_t>> pixels;  // channels of the 4 pixels of each row
     std::vector<uint32_t> heights;
   };
@@ -77,7 +78,7 @@ TEST_F(PngCorpusTest, EveryColourTypeAndDepthLoadsAsColourValues) {
     SCOPED_TRACE(c.name);
     Tried();
     const fs::path path = dir / "0101.png";
-    corpus::WritePng(path, 4, 3, c.spec, [&](int x, int, int ch) { return c.pixels[static_cast<size_t>(x)][static_cast<size_t>(ch)]; });
+    corpus::WritePng(path, 4, 3, c.layout, [&](int x, int, int ch) { return c.pixels[static_cast<size_t>(x)][static_cast<size_t>(ch)]; });
     SurfacePtr s;
     ASSERT_EQ(ExitCodeOf([&] { s = Carga_Imagen(path.string()); }), kNoExit);
     ASSERT_TRUE(s);

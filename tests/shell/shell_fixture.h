@@ -1,4 +1,4 @@
-// A main window on the Qt platform with automatic answers, for the tests.
+// A main window on the recording Qt platform, for the tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,9 +16,9 @@
 #include <string>
 #include <thread>
 
-#include "catalogue/workdir.h"
+#include "run/session.h"
 #include "shell/main_window.h"
-#include "shell/qt_platform.h"
+#include "shell/recording_platform.h"
 #include "support/fixtures.h"
 #include "terrain/graph.h"
 #include "terrain/state.h"
@@ -28,8 +28,7 @@ class ShellTest : public ::testing::Test {
   void SetUp() override {
     ResetProjectState();
     st.sesion = MakeSessionId(std::time(nullptr));
-    plat = std::make_unique<QtPlatform>();
-    plat->SetAutoAnswer(true);
+    plat = std::make_unique<RecordingQtPlatform>();
     SetPlatform(plat.get());
     win = std::make_unique<MainWindow>(*plat);
     win->pick_directory = [this] {
@@ -91,7 +90,7 @@ class ShellTest : public ::testing::Test {
     return lines;
   }
 
-  std::unique_ptr<QtPlatform> plat;
+  std::unique_ptr<RecordingQtPlatform> plat;
   std::unique_ptr<MainWindow> win;
   QString picked;
   int picks = 0;

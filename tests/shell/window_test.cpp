@@ -92,14 +92,14 @@ TEST_F(ShellTest, ControlsMenuAndStatusBarAreInPlace) {
       {"&File/Selec &Dir", "40004"}, {"&File/E&xit", "40001"}, {"&Help/&Help", "40002"}, {"&Help/&About", "40003"}};
   EXPECT_EQ(items, menus);
 
-  auto* part1 = win->statusBar()->findChild<QLabel*>("103.1");
-  ASSERT_NE(part1, nullptr);
-  EXPECT_EQ(part1->text().toStdString(), "Session: " + MakeSessionId(std::time(nullptr)));
-  auto* part0 = win->statusBar()->findChild<QLabel*>("103.0");
-  ASSERT_NE(part0, nullptr);
-  EXPECT_LE(part0->mapTo(win.get(), QPoint(part0->width(), 0)).x(), 600);
+  auto* second_field = win->statusBar()->findChild<QLabel*>("103.1");
+  ASSERT_NE(second_field, nullptr);
+  EXPECT_EQ(second_field->text().toStdString(), "Session: " + MakeSessionId(std::time(nullptr)));
+  auto* first_field = win->statusBar()->findChild<QLabel*>("103.0");
+  ASSERT_NE(first_field, nullptr);
+  EXPECT_LE(first_field->mapTo(win.get(), QPoint(first_field->width(), 0)).x(), 600);
   platform().SetStatusText("Processing sector 0312");
-  EXPECT_EQ(part0->text(), "Processing sector 0312");
+  EXPECT_EQ(first_field->text(), "Processing sector 0312");
 }
 
 TEST_F(ShellTest, HelpOpensThePlatformAndAboutShowsItsTexts) {
@@ -253,6 +253,27 @@ TEST_F(ShellTest, WorkerQuestionsAreAnsweredAndNeverDeadlockACancel) {
   EXPECT_EQ(second, 0);  // a stopped question counts as declined
   EXPECT_FALSE(HasBox("Estimated time"));
   EXPECT_TRUE(HasBox("Process Cancelled"));
+}
+
+// A Cancel that lands while the worker is on its way to a fatal error (a
+// raster that changed since the scan) must not swallow the fatal box: the
+// program ends right after it, and the box says why.
+TEST_F(ShellTest, FatalErrorIsShownEvenWhenACancelLandsFirst) {
+  const std::string fatal = std::string("Fatal error loading data") + kFatalTail + kSupportAddress;
+  std::atomic<int> exit_code{0};
+  win->run_body = [&] {
+    while (!st.stoprequest) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    try {
+      FatalBox(fatal, "Error", true, -1);
+    } catch (const ProcessExit& e) {
+      exit_code = e.code;
+    }
+  };
+  win->Command(204);
+  win->Command(205);
+  EXPECT_EQ(exit_code, -1);
+  ASSERT_TRUE(HasBox(fatal));
+  EXPECT_EQ(plat->boxes()[0].icon, BoxIcon::Error);
 }
 
 TEST(ShellDialogs, MessageBoxesCarryCaptionIconAndButtons) {

@@ -1,10 +1,11 @@
-#include "terrain/raster.h"
-
 #include <png.h>
 
 #include <cstring>
 
 #include "support/fixtures.h"
+#include "terrain/png_raster.h"
+#include "terrain/raster.h"
+#include "terrain/state.h"
 
 namespace {
 
@@ -64,6 +65,20 @@ TEST_F(RasterTest, MissingPngIsFatal) {
   EXPECT_EQ(box.text, std::string("Fatal Error Loading Data.") + kFatalTail + kSupportAddress);
   EXPECT_EQ(box.caption, "Error!");
   EXPECT_EQ(box.icon, BoxIcon::Error);
+}
+
+// A float raster's rows are its own width apart, whatever project is
+// current: a neighbour or a test raster need not match proj_w.
+TEST_F(RasterTest, FloatSamplesAreAddressedByTheRastersOwnWidth) {
+  FloatRaster r;
+  r.width = 3;
+  r.height = 2;
+  r.samples = {0, 1, 2, 10, 11, 12};
+  for (int32_t proj_w : {0, 2, 600}) {
+    st.proj_w = proj_w;
+    EXPECT_EQ(TIFGetPixel(&r, 0, 1), 10.0f);
+    EXPECT_EQ(TIFGetPixel(&r, 2, 1), 12.0f);
+  }
 }
 
 TEST(PixelAccess, EveryDepthWritesItsLowBytesOnlyAndRectanglesFill) {

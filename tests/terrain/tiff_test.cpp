@@ -4,11 +4,11 @@
 #include <cstring>
 
 #include "support/fixtures.h"
-#include "terrain/raster.h"
+#include "terrain/tiff.h"
 
 namespace {
 
-struct TiffSpec {
+struct TiffLayout {
   uint16_t bits = 32;
   uint16_t format = SAMPLEFORMAT_IEEEFP;
   uint16_t spp = 1;
@@ -18,7 +18,7 @@ struct TiffSpec {
 
 // Writes a w x h TIFF of the given layout; `sample(x, y)` is stored as the
 // file's sample type in each of the spp samples (little-endian host).
-void WriteTiff(const fs::path& path, uint32_t w, uint32_t h, const TiffSpec& s,
+void WriteTiff(const fs::path& path, uint32_t w, uint32_t h, const TiffLayout& s,
                const std::function<double(uint32_t, uint32_t)>& sample) {
   const size_t bytes = s.bits / 8, px = bytes * s.spp;
   std::vector<uint8_t> img(size_t{w} * h * px);
@@ -82,7 +82,7 @@ TEST_F(TiffTest, FloatStripsLoadBitForBitWithDiagnostics) {
 TEST_F(TiffTest, IntegerTiledAndCompressedLayoutsLoadAsFloatHeightsAndRgbFails) {
   struct Case {
     const char* name;
-    TiffSpec spec;
+    TiffLayout layout;
     double lo, hi;  // the pattern runs from lo (first sample) to hi (last)
   };
   const Case cases[] = {
@@ -98,9 +98,9 @@ TEST_F(TiffTest, IntegerTiledAndCompressedLayoutsLoadAsFloatHeightsAndRgbFails) 
     SCOPED_TRACE(c.name);
     auto value = [&](uint32_t x, uint32_t y) {
       const double v = c.lo + (c.hi - c.lo) * (y * w + x) / (w * h - 1);
-      return c.spec.format == SAMPLEFORMAT_IEEEFP ? v : std::floor(v);
+      return c.layout.format == SAMPLEFORMAT_IEEEFP ? v : std::floor(v);
     };
-    WriteTiff(dir / "c.tif", w, h, c.spec, value);
+    WriteTiff(dir / "c.tif", w, h, c.layout, value);
     FloatRasterPtr r = Load(dir / "c.tif");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->width, w);
@@ -113,6 +113,46 @@ TEST_F(TiffTest, IntegerTiledAndCompressedLayoutsLoadAsFloatHeightsAndRgbFails) 
   // Three samples a pixel hold no single height.
   WriteTiff(dir / "rgb.tif", 16, 4, {8, SAMPLEFORMAT_UINT, 3}, [](uint32_t, uint32_t) { return 0.0; });
   EXPECT_FALSE(Load(dir / "rgb.tif"));
+}
+
+// A 2 x 2 8-bit grey TIFF written by hand, with one private tag libtiff
+// does not know (65000) among the standard ones.
+std::vector<uint8_t> TiffWithUnknownTag() {
+  std::vector<uint8_t> b = {'I', 'I', 42, 0, 8, 0, 0, 0};
+  auto u16 = [&](uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+  };
+  auto u32 = [&](uint32_t v) {
+    u16(v & 0xFFFF);
+    u16(v >> 16);
+  };
+  const uint32_t entries[][2] = {{256, 2}, {257, 2}, {258, 8},   {259, 1},  {262, 1},
+                                 {273, 122}, {278, 2}, {279, 4}, {65000, 7}};
+  u16(9);
+  for (const auto& [tag, value] : entries) {
+    u16(tag);
+    u16(tag == 273 || tag == 279 ? 4 : 3);  // LONG offsets and counts, SHORT otherwise
+    u32(1);
+    u32(value);
+  }
+  u32(0);
+  for (uint8_t v : {10, 20, 30, 40}) b.push_back(v);
+  return b;
+}
+
+// Warnings go to libtiff's own handler, which prints them: the program adds
+// no handler that would hide them.
+TEST_F(TiffTest, LibraryWarningsReachStandardError) {
+  WriteFileBytes(dir / "w.tif", TiffWithUnknownTag());
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  FloatRasterPtr r = Load(dir / "w.tif");
+  testing::internal::GetCapturedStdout();
+  const std::string err = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->samples, (std::vector<float>{10, 20, 30, 40}));
+  EXPECT_NE(err.find("65000"), std::string::npos) << err;
 }
 
 TEST_F(TiffTest, TruncatedFileFails) {

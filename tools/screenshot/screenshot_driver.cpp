@@ -18,11 +18,28 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "catalogue/workdir.h"
+#include "run/session.h"
 #include "shell/main_window.h"
 #include "shell/qt_platform.h"
 #include "terrain/graph.h"
 #include "terrain/state.h"
+
+namespace {
+
+// Nobody is there to press OK: boxes are printed and answered OK, dialogs
+// are not shown.
+class UnattendedPlatform : public QtPlatform {
+ public:
+  int ExecDialog(QDialog&) override { return 0; }
+
+ protected:
+  BoxResult ShowBox(const std::string& text, const std::string&, BoxIcon, BoxButtons, bool) override {
+    std::fprintf(stderr, "box: %s\n", text.c_str());
+    return BoxResult::Ok;
+  }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
@@ -35,8 +52,7 @@ int main(int argc, char** argv) {
   int qt_argc = 1;
   QApplication app(qt_argc, argv);
   std::setlocale(LC_NUMERIC, "C");
-  QtPlatform plat;
-  plat.SetAutoAnswer(true);  // nobody is there to press OK
+  UnattendedPlatform plat;
   SetPlatform(&plat);
   Inicia_SDL();
   PrepareWatermark();
@@ -68,7 +84,6 @@ int main(int argc, char** argv) {
   int status = 0;
   if (!win.grab().save(QString::fromLocal8Bit(argv[2]))) status = 1;
   if (!st.pantalla || SDL_SaveBMP(st.pantalla, argv[3]) != 0) status = 1;
-  for (const auto& box : plat.boxes()) std::fprintf(stderr, "box: %s\n", box.text.c_str());
 
   win.close();  // stops the run
   SetPlatform(nullptr);

@@ -74,14 +74,14 @@ void Bmp(const std::string& name, int w, int h) {
   Save("png_loader", name, b);
 }
 
-struct TiffSpec {
+struct TiffLayout {
   uint16_t bits = 32, format = SAMPLEFORMAT_IEEEFP, spp = 1, photometric = PHOTOMETRIC_MINISBLACK;
   uint16_t compression = COMPRESSION_NONE, predictor = 0;
   uint32_t tile = 0;
   bool big = false;
 };
 
-void Tiff(const std::string& name, uint32_t w, uint32_t h, const TiffSpec& s) {
+void Tiff(const std::string& name, uint32_t w, uint32_t h, const TiffLayout& s) {
   const fs::path tmp = root / ".seed.tif";
   TIFF* t = TIFFOpen(tmp.c_str(), s.big ? "wb" : "wl");
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
