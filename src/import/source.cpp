@@ -364,11 +364,15 @@ bool ApplyMask(GDALRasterBand* band, int x, int y, int w, int h, float* dst, int
 bool ReadHeights(Terrain& t, int64_t x0, int64_t y0, int w, int h, std::vector<float>& out, std::string& why) {
   out.assign(static_cast<size_t>(w) * static_cast<size_t>(h), NAN);
   GDALDataset* ds = t.warped ? t.warped.get() : t.mosaic.get();
-  const int64_t sx = x0 + (t.warped ? 0 : t.off_x), sy = y0 + (t.warped ? 0 : t.off_y);
-  const int64_t cx0 = std::max<int64_t>(sx, 0), cy0 = std::max<int64_t>(sy, 0);
-  const int64_t cx1 = std::min<int64_t>(sx + w, ds->GetRasterXSize());
-  const int64_t cy1 = std::min<int64_t>(sy + h, ds->GetRasterYSize());
-  if (cx1 <= cx0 || cy1 <= cy0) return true;  // wholly outside the DEM
+  const int64_t dx = t.warped ? 0 : t.off_x, dy = t.warped ? 0 : t.off_y;
+  const int64_t sx = x0 + dx, sy = y0 + dy;
+  // Only the area is read (the padding past it stays NaN, even where the
+  // DEM goes on past the bounds) and only where the dataset has pixels.
+  const int64_t cx0 = std::max<int64_t>(sx, std::max<int64_t>(0, dx));
+  const int64_t cy0 = std::max<int64_t>(sy, std::max<int64_t>(0, dy));
+  const int64_t cx1 = std::min({sx + w, int64_t{ds->GetRasterXSize()}, t.width + dx});
+  const int64_t cy1 = std::min({sy + h, int64_t{ds->GetRasterYSize()}, t.height + dy});
+  if (cx1 <= cx0 || cy1 <= cy0) return true;  // wholly outside
   const int cw = static_cast<int>(cx1 - cx0), ch = static_cast<int>(cy1 - cy0);
   float* dst = out.data() + (cy0 - sy) * w + (cx0 - sx);
   GDALRasterBand* band = ds->GetRasterBand(1);
