@@ -156,9 +156,11 @@ int Import(const std::vector<std::string>& args) {
   }
   TerminalPlatform plat(o->quiet, false);
   plat.StartRun(1);
+  InstallInterruptHandler();
   const ImportReport report{[&](const std::string& line) { plat.Say(line); },
                             [&](const std::string& line) { plat.Say("veltano-batch import: " + line); },
-                            [&](int percent) { plat.SetProgress(percent); }};
+                            [&](int percent) { plat.SetProgress(percent); },
+                            [] { return st.stoprequest.load(); }};
   const int code = RunImport(*o, report);
   plat.EndProgress();
   return code;

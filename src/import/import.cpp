@@ -13,6 +13,7 @@
 #include "import/grid.h"
 #include "import/sector_file.h"
 #include "import/source.h"
+#include "terrain/file.h"
 
 namespace fs = std::filesystem;
 
@@ -160,6 +161,17 @@ int RemoveStale(const std::string& dir, const std::vector<std::string>& existing
   return removed;
 }
 
+// Temporary files of sector rasters that a killed import left behind: they
+// are never whole rasters, and this import rewrites what they were for.
+void RemoveLeftovers(const std::string& dir) {
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec)) {
+    const std::string name = e.path().filename().string();
+    if (IsTempName(name) && name.size() > 9 && IsSectorName(name.substr(1, 8)) && name.compare(9, 5, ".tmp-") == 0)
+      fs::remove(e.path(), ec);
+  }
+}
+
 // Checks everything that can be checked before the first write.
 bool Prepare(const ImportOptions& o, Terrain& t, SectorGrid& g, std::vector<std::string>& existing, std::string& why) {
   if (!OpenTerrain(o, t, why)) return false;
@@ -191,6 +203,7 @@ int RunImport(const ImportOptions& o, const ImportReport& report) {
   SayPlan(o, t, g, report);
   std::error_code ec;
   const bool created = !fs::exists(o.workdir, ec) && fs::create_directories(o.workdir, ec);
+  if (!ec) RemoveLeftovers(o.workdir);
   Tally n;
   for (int row = static_cast<int>(g.rows); row >= 1; --row) {
     if (ec || !WriteRow(o, t, g, row, n, why)) {
@@ -199,6 +212,10 @@ int RunImport(const ImportOptions& o, const ImportReport& report) {
       return kImportFailed;
     }
     report.progress(static_cast<int>(100 * (g.rows - row + 1) / g.rows));
+    if (row > 1 && report.stop && report.stop()) {
+      report.refusal("stopped; the files written so far are whole: run again with --overwrite to finish");
+      return kImportStopped;
+    }
   }
   if (n.written == 0) {
     if (created) fs::remove(o.workdir, ec);  // nothing written: not even the folder

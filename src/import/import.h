@@ -30,17 +30,20 @@ extern const char* const kImportUsage;
 
 // Where the import reports. `line`: the summary and warnings, one line each;
 // `refusal`: the one line that explains a refusal or a stop; `progress`:
-// percent done, 0..100, after each row of sectors.
+// percent done, 0..100, after each row of sectors; `stop` (may be empty):
+// asked after each row of sectors, true ends the import there.
 struct ImportReport {
   std::function<void(const std::string&)> line;
   std::function<void(const std::string&)> refusal;
   std::function<void(int)> progress;
+  std::function<bool()> stop;
 };
 
 // Exit statuses of the import.
 inline constexpr int kImportDone = 0;
 inline constexpr int kImportRefused = 2;  // bad usage or bad input; nothing written
 inline constexpr int kImportFailed = 4;   // a write failed; the files already written are whole
+inline constexpr int kImportStopped = 130;  // stopped on request; the files already written are whole
 
 // Imports `o.dems` into `o.workdir` (created when missing). Every check runs
 // before the first file is written; each raster goes to a temporary name and

@@ -81,7 +81,7 @@ struct Outcome {
   }
 };
 
-Outcome Import(const std::vector<std::string>& args) {
+Outcome Import(const std::vector<std::string>& args, std::function<bool()> stop = nullptr) {
   std::string error;
   const std::optional<ImportOptions> o = ParseImportArgs(args, error);
   Outcome r;
@@ -90,7 +90,7 @@ Outcome Import(const std::vector<std::string>& args) {
     return r;
   }
   const ImportReport report{[&](const std::string& l) { r.lines.push_back(l); },
-                            [&](const std::string& l) { r.refusal = l; }, [](int) {}};
+                            [&](const std::string& l) { r.refusal = l; }, [](int) {}, std::move(stop)};
   r.code = RunImport(*o, report);
   return r;
 }
@@ -347,12 +347,25 @@ TEST_F(ImportTest, BadInputIsRefusedWithNothingWritten) {
 TEST_F(ImportTest, OverwriteReplacesTheWholePreviousProject) {
   WriteDem(dem, MakeDem(300, 200));
   fs::create_directories(work);
-  for (const char* old : {"0101.tif", "0909.tif", "0303.png"}) WriteFileBytes(work / old, {'x'});
+  for (const char* old : {"0101.tif", "0909.tif", "0303.png", ".0201.tif.tmp-99999-3"})
+    WriteFileBytes(work / old, {'x'});
   const Outcome r = Import({"--quiet", "--overwrite", "--size", "200", dem.string(), work.string()});
   ASSERT_EQ(r.code, kImportDone) << r.refusal;
   EXPECT_EQ(Names(work), (std::set<std::string>{"0101.tif", "0201.tif", "pr_data.vtd"}));
   EXPECT_NE(r.Line("import: removed 2 sector rasters"), "");
   EXPECT_TRUE(Carga_Imagen_tif((work / "0101.tif").string()));
+}
+
+TEST_F(ImportTest, StoppedImportLeavesWholeRowsAndARerunFinishes) {
+  WriteDem(dem, MakeDem(300, 300, 1, [](int x, int y) { return 50.0 + x - y; }));
+  const Outcome stopped = Import({"--quiet", "--size", "120", dem.string(), work.string()}, [] { return true; });
+  EXPECT_EQ(stopped.code, kImportStopped);
+  EXPECT_EQ(Names(work), (std::set<std::string>{"0103.tif", "0203.tif", "0303.tif"}));  // the northern row
+  for (const std::string& name : Names(work)) EXPECT_TRUE(Carga_Imagen_tif((work / name).string())) << name;
+  EXPECT_EQ(Import({"--quiet", "--size", "120", dem.string(), work.string()}).code, kImportRefused);
+  const Outcome rerun = Import({"--quiet", "--overwrite", "--size", "120", dem.string(), work.string()});
+  EXPECT_EQ(rerun.code, kImportDone) << rerun.refusal;
+  EXPECT_EQ(Names(work).size(), 10u);
 }
 
 TEST(ImportArgs, UsageErrorsAndValues) {
