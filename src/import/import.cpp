@@ -4,6 +4,7 @@
 #include <cpl_error.h>
 #include <gdal_priv.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
