@@ -11,6 +11,7 @@
 
 #include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
+#include "import/import.h"
 #include "run/run.h"
 #include "run/session.h"
 #include "run/verify.h"
@@ -143,10 +144,35 @@ int Process(const BatchOptions& o) {
   return code;
 }
 
+// `veltano-batch import ...`: an elevation model cut into a work directory.
+int Import(const std::vector<std::string>& args) {
+  std::string error;
+  const std::optional<ImportOptions> o = ParseImportArgs(args, error);
+  if (!o) {
+    std::fprintf(stderr, "veltano-batch import: %s\nusage: %s", error.c_str(), kImportUsage);
+    return kExitRefused;
+  }
+  if (o->help) {
+    std::printf("usage: %s", kImportUsage);
+    return kExitDone;
+  }
+  TerminalPlatform plat(o->quiet, false);
+  plat.StartRun(1);
+  InstallInterruptHandler();
+  const ImportReport report{[&](const std::string& line) { plat.Say(line); },
+                            [&](const std::string& line) { plat.Say("veltano-batch import: " + line); },
+                            [&](int percent) { plat.SetProgress(percent); },
+                            [] { return st.stoprequest.load(); }};
+  const int code = RunImport(*o, report);
+  plat.EndProgress();
+  return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "import") return Import(std::vector<std::string>(args.begin() + 1, args.end()));
   std::string error;
   const std::optional<BatchOptions> o = ParseBatchArgs(args, error);
   if (!o) {
