@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <set>
 
-#include "catalogue/scan.h"
+#include "catalogue/coords_file.h"
 #include "import/grid.h"
 #include "import/sector_file.h"
 #include "import/source.h"

@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <set>
 
-#include "catalogue/scan.h"
+#include "catalogue/coords_file.h"
 #include "import/import.h"
 #include "support/fixtures.h"
 #include "support/run_support.h"
+#include "terrain/png_raster.h"
 #include "terrain/raster.h"
+#include "terrain/tiff.h"
 
 namespace {
 
