@@ -151,7 +151,7 @@ summary="$caught caught, $missed missed, $stale stale, $broken build-error"
 emit "$summary"
 if [ -n "$out_file" ]; then
   {
-    echo "# fault run $(date -u +%Y-%m-%dT%H:%MZ) on $(git rev-parse --short HEAD) ($faults_file)"
+    echo "# fault run $(date -u +%Y-%m-%dT%H:%MZ) on $(git rev-parse --short HEAD) (${faults_file#"$root"/})"
     printf '%s\n' "${results[@]}"
   } >"$out_file"
 fi
