@@ -2,6 +2,7 @@
 // scripts and servers; and `verify`, the check of a session folder before
 // upload.
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +16,9 @@
 #include "run/run.h"
 #include "run/session.h"
 #include "run/verify.h"
+#include "dry_run.h"
 #include "options.h"
+#include "summary.h"
 #include "terminal_platform.h"
 #include "terrain/graph.h"
 #include "terrain/state.h"
@@ -42,14 +45,29 @@ std::string StripTrailingSlashes(std::string path) {
   return path;
 }
 
-int Verify(const std::string& dir) {
+// The summary file of --json, when asked for; a summary that cannot be
+// written turns a clean exit into the errors status.
+int WithSummary(const std::string& path, const std::string& text, int code) {
+  if (path.empty() || WriteSummary(path, text)) return code;
+  std::fprintf(stderr, "veltano-batch: cannot write the summary %s\n", path.c_str());
+  return code == kExitDone ? kExitErrors : code;
+}
+
+int Verify(const BatchOptions& o) {
+  const std::string& dir = o.dir;
+  std::vector<std::string> problems;
   // The report is the command's output proper: standard output.
-  const VerifyResult r =
-      VerifySession(dir, [](const std::string& line) { std::printf("problem: %s\n", line.c_str()); });
+  const VerifyResult r = VerifySession(dir, [&](const std::string& line) {
+    std::printf("problem: %s\n", line.c_str());
+    problems.push_back(line);
+  });
   std::printf("verify %s: %d sector%s, %d file%s checked, %d problem%s\n", dir.c_str(), r.sectors,
                r.sectors == 1 ? "" : "s", r.files, r.files == 1 ? "" : "s", r.problems,
                r.problems == 1 ? "" : "s");
-  return r.problems == 0 ? kExitDone : kExitErrors;
+  std::fflush(stdout);
+  SummaryHead head = VerifyHead(dir);
+  head.exit_status = r.problems == 0 ? kExitDone : kExitErrors;
+  return WithSummary(o.json, VerifyJson(head, problems, r.sectors, r.files), head.exit_status);
 }
 
 // Selects the sectors named on the command line; false at the first name
@@ -79,6 +97,7 @@ void ApplyOptions(const BatchOptions& o) {
   st.szDirPath = StripTrailingSlashes(o.dir);
   st.reference_engine = o.reference;
   st.shade_threads = o.threads;
+  st.resume = o.resume;
 }
 
 // Scans the work directory, takes the coordinates and selects the sectors
@@ -103,8 +122,9 @@ bool PrepareProject(TerminalPlatform& plat, const BatchOptions& o) {
   return SelectSectors(plat, o.sectors);
 }
 
-// Runs the selected sectors and turns the outcome into the exit status.
-int RunSelected(TerminalPlatform& plat) {
+// Runs the selected sectors and turns the outcome into the exit status;
+// `seconds` is the run's time.
+int RunSelected(TerminalPlatform& plat, double& seconds) {
   const int n = plat.ListSelectedCount();
   char line[512];
   std::snprintf(line, sizeof line, "veltano-batch: %d sector%s of %dx%d, longitude %f, latitude %f, into %s", n,
@@ -113,7 +133,9 @@ int RunSelected(TerminalPlatform& plat) {
 
   plat.StartRun(n);
   st.working = 1;
+  const auto start = std::chrono::steady_clock::now();
   ProcessData();
+  seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   plat.EndProgress();
 
   // A Ctrl-C that comes after the completion report stopped nothing: the
@@ -124,6 +146,9 @@ int RunSelected(TerminalPlatform& plat) {
     return kExitStopped;
   }
   if (done.empty()) return kExitRefused;
+  std::snprintf(line, sizeof line, "veltano-batch: estimated %.2f minutes, took %.2f minutes",
+                LastRun().estimated_minutes, seconds / 60.0);
+  plat.Say(line);
   return done.back().finderror ? kExitErrors : kExitDone;
 }
 
@@ -137,8 +162,14 @@ int Process(const BatchOptions& o) {
   InstallInterruptHandler();
 
   ApplyOptions(o);
-  const int code = PrepareProject(plat, o) ? RunSelected(plat) : kExitRefused;
+  int code = kExitRefused;
+  double seconds = 0;
+  if (PrepareProject(plat, o)) code = o.dry_run ? DryRun(plat, o) : RunSelected(plat, seconds);
   plat.EndProgress();
+  if (!o.dry_run) {
+    const SummaryHead head{st.szDirPath, st.sesion, st.val_long == 1 && st.val_lat == 1, st.geoxi, st.geoyi, code};
+    code = WithSummary(o.json, RunJson(head, LastRun(), plat.run_lines(), seconds), code);
+  }
   CloseGraph();
   SetPlatform(nullptr);
   return code;
@@ -183,6 +214,6 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return kExitDone;
   }
-  if (o->verify) return Verify(o->dir);
+  if (o->verify) return Verify(*o);
   return Process(*o);
 }

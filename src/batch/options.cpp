@@ -17,7 +17,11 @@ const char* const kUsage =
     "  --engine fast|reference   default fast; reference is the plain oracle engine\n"
     "  --yes                     go ahead when the long-job warning would ask\n"
     "  --quiet                   no progress output\n"
-    "       veltano-batch verify SESSIONDIR\n"
+    "  --resume                  complete the session given by --session-id (default today's):\n"
+    "                            sectors whose outputs are whole are skipped\n"
+    "  --dry-run                 print what the run would do and write nothing\n"
+    "  --json FILE               write a machine-readable summary of the run to FILE\n"
+    "       veltano-batch verify [--json FILE] SESSIONDIR\n"
     "       veltano-batch import [options] DEM... WORKDIR   (see veltano-batch import --help)\n"
     "exit status: 0 done, 4 done with errors logged, 2 refused, 130 stopped by Ctrl-C\n";
 
@@ -144,7 +148,7 @@ bool ParseEngine(const std::string& v, BatchOptions& o, std::string& error) {
 // An option that takes a value. Sets `known` when `name` is one.
 bool ParseValueOption(ArgCursor& c, BatchOptions& o, RawArgs& raw, bool& known, std::string& error) {
   static const char* const kNames[] = {"--type", "--lon", "--lat", "--sectors", "--session-id", "--threads",
-                                       "--engine"};
+                                       "--engine", "--json"};
   known = false;
   for (const char* n : kNames) known = known || c.name == n;
   std::string v;
@@ -158,6 +162,11 @@ bool ParseValueOption(ArgCursor& c, BatchOptions& o, RawArgs& raw, bool& known, 
   if (c.name == "--sectors") return ParseSectors(v, o, error);
   if (c.name == "--threads") return ParseThreads(v, o, error);
   if (c.name == "--engine") return ParseEngine(v, o, error);
+  if (c.name == "--json") {
+    o.json = v;
+    if (v.empty()) error = "--json needs a file name";
+    return !v.empty();
+  }
   if (!ValidSessionId(v)) {
     error = "--session-id may hold only letters, digits, '-' and '_' (1 to 128 characters)";
     return false;
@@ -169,16 +178,16 @@ bool ParseValueOption(ArgCursor& c, BatchOptions& o, RawArgs& raw, bool& known, 
 // One word of the command line (after `verify`, if given).
 bool ParseWord(ArgCursor& c, BatchOptions& o, RawArgs& raw, std::string& error) {
   const std::string& a = c.name;
-  if (o.verify && a.rfind("-", 0) == 0 && a != "-") {
+  if (o.verify && a.rfind("-", 0) == 0 && a != "-" && a != "--json") {
     error = "verify takes no option: " + a;
     return false;
   }
   bool known = false;
   if (!ParseValueOption(c, o, raw, known, error)) return false;
   if (known) return true;
-  if (a == "--yes" || a == "--quiet") {
+  if (a == "--yes" || a == "--quiet" || a == "--resume" || a == "--dry-run") {
     if (!c.Flag(error)) return false;
-    (a == "--yes" ? o.yes : o.quiet) = true;
+    (a == "--yes" ? o.yes : a == "--quiet" ? o.quiet : a == "--resume" ? o.resume : o.dry_run) = true;
     return true;
   }
   if (a.size() > 1 && a[0] == '-') {

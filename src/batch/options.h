@@ -24,6 +24,9 @@ struct BatchOptions {
   bool yes = false;
   bool quiet = false;
   bool help = false;
+  bool resume = false;   // complete the session: skip sectors already whole
+  bool dry_run = false;  // say what a run would do, write nothing
+  std::string json;      // summary file; empty: none
 };
 
 // Parses argv. On a usage error returns nullopt and puts the reason in

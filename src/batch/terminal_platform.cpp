@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "run/report.h"
+#include "run/run.h"
 
 namespace {
 
@@ -48,6 +49,8 @@ void TerminalPlatform::Say(const std::string& line) { Emit(line); }
 
 void TerminalPlatform::ConsoleLine(const std::string& text) {
   MemoryPlatform::ConsoleLine(text);
+  // The run is on this thread: its sector list says whose line this is.
+  run_lines_.push_back({static_cast<int>(LastRun().sectors.size()) - 1, text});
   Emit("console: " + text);
 }
 

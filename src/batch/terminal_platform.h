@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/memory_platform.h"
 
@@ -29,6 +30,14 @@ class TerminalPlatform : public MemoryPlatform {
   // Ends an in-place progress line so later output starts on a new line.
   void EndProgress();
 
+  // The console lines of the run, each with the place in the run's sector
+  // list of the sector it came from (-1: before the first sector).
+  struct RunLine {
+    int sector;
+    std::string text;
+  };
+  const std::vector<RunLine>& run_lines() const { return run_lines_; }
+
  private:
   void Emit(const std::string& line);
   void DrawProgress();
@@ -43,4 +52,5 @@ class TerminalPlatform : public MemoryPlatform {
   std::string sector_id_;
   int shown_ = -1;  // last percent printed
   std::chrono::steady_clock::time_point start_, last_draw_;
+  std::vector<RunLine> run_lines_;
 };

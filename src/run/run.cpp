@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "catalogue/coords_file.h"
@@ -17,7 +19,9 @@
 #include "engine/shade.h"
 #include "platform/platform.h"
 #include "run/output.h"
+#include "run/verify.h"
 #include "solar/solar.h"
+#include "terrain/file.h"
 #include "terrain/graph.h"
 #include "terrain/state.h"
 
@@ -32,6 +36,8 @@ constexpr const char* kLongJob =
 constexpr const char* kPreliminary = "Preliminary tasks (This could take few seconds)...";
 
 bool StopRequested() { return st.stoprequest.load(); }
+
+RunSummary g_summary;
 
 // Clears `working` however ProcessData is left, a fatal path's exception in
 // the tests included.
@@ -130,9 +136,8 @@ bool WriteYearEnd(const SectorJob& job, SectorShading& sector, RunOutput& out) {
 // Shades and writes one sector. Returns false when a stop was seen, with
 // the sector's buffers already released; the caller then leaves without
 // another word to the user.
-bool ProcessSector(SectorJob job, RunOutput& out) {
+bool ProcessSector(SectorJob& job, RunOutput& out) {
   SectorRelease release;
-  job.id = SectorId(job.entry);
   if (!Preliminaries(job)) return false;
 
   SectorStartFrame();
@@ -165,7 +170,8 @@ bool ReadyToStart(std::vector<int>& index) {
     platform().MessageBox(kIndexError, "Error", BoxIcon::Error, BoxButtons::Ok, true);
     return false;
   }
-  const double e = EstimateMinutes(n, st.proj_w, st.proj_h);
+  const double e = EstimateMinutes(n, st.proj_w, st.proj_h, st.geoyi, st.shade_threads);
+  g_summary.estimated_minutes = e;
   if (e > 10.0 && n > 1) {
     char minutes[64];
     std::snprintf(minutes, sizeof minutes, "%.2f", e);
@@ -190,12 +196,48 @@ void MakeSessionFolder(const std::string& folder) {
   st.finderror = 1;
 }
 
+// A resumed run starts from whole files only: what an earlier run left
+// under a temporary name goes, each named on the console.
+void RemoveLeftovers(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  std::vector<fs::path> leftovers;
+  for (const auto& entry : fs::directory_iterator(folder, ec))
+    if (IsTempName(entry.path().filename().string())) leftovers.push_back(entry.path());
+  for (const fs::path& p : leftovers) {
+    if (fs::remove(p, ec))
+      toconsole("Removed leftover temporary file " + p.filename().string());
+  }
+}
+
+// One sector of the run, its outcome recorded: skipped when resuming and
+// its outputs are whole already, else made. False when a stop was seen.
+bool RunSector(SectorJob job, RunOutput& out) {
+  SectorOutcome& o = g_summary.sectors.emplace_back();
+  o.id = job.id = SectorId(job.entry);
+  const auto start = std::chrono::steady_clock::now();
+  bool go_on = true;
+  if (st.resume && SectorComplete(job.folder, job.id)) {
+    o.status = SectorOutcome::Status::kSkipped;
+    toconsole("Sector " + job.id + " already complete, skipped");
+    platform().SetProgress(ProgressPosition(job.i, job.n, job.S_tot, job.S_tot));
+  } else {
+    go_on = ProcessSector(job, out);
+    o.range = job.R > 0 ? job.R : -1;
+    if (go_on) o.status = SectorOutcome::Status::kDone;
+  }
+  o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  o.files = SectorFilesPresent(job.folder, job.id);
+  return go_on;
+}
+
 // The run's start: flags cleared, the session folder and the coordinates
 // file written, failures reported like those of the packages.
 void CommitStart(const std::string& folder) {
   st.finderror = 0;
   st.glbwarning = 0;
   MakeSessionFolder(folder);
+  if (st.resume) RemoveLeftovers(folder);
   if (!WriteCoordinatesFile(st.szDirPath + "/" + kCoordinatesFile, st.geoxi, st.geoyi)) {
     toconsole(std::string("ERROR saving ") + kCoordinatesFile);
     st.finderror = 1;
@@ -227,14 +269,31 @@ std::string SectorId(const std::string& entry) {
   return entry.size() > 4 ? entry.substr(0, entry.size() - 4) : entry;
 }
 
-double EstimateMinutes(int n, int w, int h) {
-  // Whole blocks of 10,000 pixels first, then 0.28 minutes per block.
-  const int64_t blocks = static_cast<int64_t>(n) * w * h / 10000;
-  return static_cast<double>(blocks) * 0.28;
+double EstimateMinutes(int64_t n, int w, int h, double latitude, int threads) {
+  const int64_t pixel_steps = n * w * h * DaylightSteps(deg2rad(latitude));
+  return static_cast<double>(pixel_steps) * kSecondsPerPixelStep / ShadeThreadCount(threads) / 60.0;
+}
+
+const RunSummary& LastRun() { return g_summary; }
+
+int SectorFilesPresent(const std::string& folder, const std::string& sector_id) {
+  int present = 0;
+  struct stat sb {};
+  for (int p = 0; p <= 16; ++p) {
+    const std::string name = p < 16 ? PackageName(sector_id, p) : ElevationName(sector_id);
+    if (stat((folder + "/" + name).c_str(), &sb) == 0 && S_ISREG(sb.st_mode)) ++present;
+  }
+  return present;
+}
+
+bool SectorComplete(const std::string& folder, const std::string& sector_id) {
+  if (SectorFilesPresent(folder, sector_id) != 17) return false;
+  return VerifySector(folder, sector_id, [](const std::string&) {}).problems == 0;
 }
 
 void ProcessData() {
   WorkingReset reset;
+  g_summary = RunSummary();
   if (StopRequested()) return;
   SectorJob job;
   job.phi = deg2rad(st.geoyi);
@@ -254,7 +313,7 @@ void ProcessData() {
   for (job.i = 0; job.i < job.n; ++job.i) {
     if (StopRequested()) return;
     job.entry = platform().ListText(index[job.i]);
-    if (!ProcessSector(job, output)) return;
+    if (!RunSector(job, output)) return;
   }
   if (StopRequested()) return;
   FinishRun(folder);

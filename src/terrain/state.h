@@ -55,6 +55,9 @@ struct ProjectState {
   // Engine choice for the run: 0 = all cores.
   int shade_threads = 0;
   bool reference_engine = false;
+  // Completes a session: sectors whose outputs are already whole are
+  // skipped, leftover temporary files removed first.
+  bool resume = false;
 
   // Sector neighbourhood (owned by the worker during a run).
   std::string areacol1, areacol2, areacol3;  // empty: no such column
