@@ -122,6 +122,16 @@ bool PrepareProject(TerminalPlatform& plat, const BatchOptions& o) {
   return SelectSectors(plat, o.sectors);
 }
 
+// "12.3 s" under a minute, else "4.56 minutes".
+std::string Duration(double seconds) {
+  char buf[64];
+  if (seconds < 60.0)
+    std::snprintf(buf, sizeof buf, "%.1f s", seconds);
+  else
+    std::snprintf(buf, sizeof buf, "%.2f minutes", seconds / 60.0);
+  return buf;
+}
+
 // Runs the selected sectors and turns the outcome into the exit status;
 // `seconds` is the run's time.
 int RunSelected(TerminalPlatform& plat, double& seconds) {
@@ -146,9 +156,7 @@ int RunSelected(TerminalPlatform& plat, double& seconds) {
     return kExitStopped;
   }
   if (done.empty()) return kExitRefused;
-  std::snprintf(line, sizeof line, "veltano-batch: estimated %.2f minutes, took %.2f minutes",
-                LastRun().estimated_minutes, seconds / 60.0);
-  plat.Say(line);
+  plat.Say("veltano-batch: estimated " + Duration(LastRun().estimated_minutes * 60.0) + ", took " + Duration(seconds));
   return done.back().finderror ? kExitErrors : kExitDone;
 }
 

@@ -160,9 +160,14 @@ TEST_F(RunTest, RefusalsShowOneBoxAndCommitNothing) {
       {"latitude invalid", 2, 120, [] { st.val_lat = 0; }, invalid, "Error", BoxIcon::Warning, BoxButtons::Ok},
       {"selection read short", 2, 120, [&] { rec().short_indices = true; },
        "Fatal error allocating index of files to process", "Error", BoxIcon::Error, BoxButtons::Ok},
-      {"long job cancelled", 4, 600, [&] { rec().box_answer = BoxResult::Cancel; },
+      {"long job cancelled", 4, 6000,
+       [&] {
+         rec().box_answer = BoxResult::Cancel;
+         st.shade_threads = 1;
+         st.geoyi = kLat;
+       },
        "Warning! Depending the size of your data, selecting too many sectors to process could take long "
-       "time.\n We recommend process the data in various steps.\n Estimated time: 40.32 minutes",
+       "time.\n We recommend process the data in various steps.\n Estimated time: 17.35 minutes",
        "Warning!", BoxIcon::Warning, BoxButtons::OkCancel},
   };
   for (const Case& c : cases) {
@@ -186,8 +191,7 @@ TEST_F(RunTest, RefusalsShowOneBoxAndCommitNothing) {
 }
 
 TEST_F(RunTest, NoLongJobBoxForOneSectorOrAShortJob) {
-  // 1 x 600 x 600 is 10.08 minutes but a single sector; 2 x 400 x 400 is
-  // 8.96 minutes.
+  // 1 x 600 x 600 and 2 x 400 x 400: well under ten minutes.
   for (auto [n, size] : {std::pair{1, 600}, std::pair{2, 400}}) {
     SCOPED_TRACE(std::to_string(n) + " x " + std::to_string(size));
     Fresh();
@@ -205,8 +209,9 @@ TEST_F(RunTest, NoLongJobBoxForOneSectorOrAShortJob) {
 
 TEST(RunEstimate, CountsIn64Bits) {
   // 99 x 99 sectors of 600 x 600: 3,528,360,000 pixels, past 2^31.
-  EXPECT_NEAR(EstimateMinutes(99 * 99, 600, 600), 352836 * 0.28, 1e-6);
-  EXPECT_NEAR(EstimateMinutes(4, 600, 600), 40.32, 1e-9);
+  // 139 hour steps at the test latitude; two threads halve the time.
+  EXPECT_NEAR(EstimateMinutes(99 * 99, 600, 600, kLat, 1), 3528360000.0 * 139 * kSecondsPerPixelStep / 60, 1e-6);
+  EXPECT_NEAR(EstimateMinutes(4, 600, 600, kLat, 2), 4 * 360000.0 * 139 * 5.2e-8 / 120, 1e-9);
 }
 
 // ----------------------------------------------------------- one sector
