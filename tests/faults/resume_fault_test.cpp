@@ -1,6 +1,6 @@
 // A batch run killed at random moments, or cut short by a full disk, then
 // completed with --resume: the session folder is byte for byte that of an
-// uninterrupted run, the leftover temporary files gone.
+// uninterrupted run, the leftover temporary files removed and reported.
 
 #include <gtest/gtest.h>
 
@@ -45,8 +45,12 @@ TEST(ResumeFaultTest, KilledOrFullDiskThenResumedIsByteIdentical) {
       // A full disk: every file above 2 KiB fails.
       EXPECT_EQ(RunBatch(args(id, false), 2048).code, 4);
     }
+    // What a kill during a write leaves, whether or not this one did.
+    fs::create_directories(work / ("Session" + id));
+    WriteFileBytes(work / ("Session" + id) / ".vto_package_0202_3.vtp.tmp-1-1", {1, 2, 3});
     const Outcome resumed = RunBatch(args(id, true));
     ASSERT_EQ(resumed.code, 0) << resumed.err;
+    EXPECT_EQ(CountLines(resumed.err, "console: Removed leftover temporary file .vto_package_0202_3.vtp.tmp-1-1"), 1);
     EXPECT_TRUE(FolderBytes(work / ("Session" + id)) == reference);
     EXPECT_EQ(SessionProblems(work / ("Session" + id)), std::vector<std::string>{});
   }
