@@ -51,6 +51,12 @@ void TerminalPlatform::ConsoleLine(const std::string& text) {
   MemoryPlatform::ConsoleLine(text);
   // The run is on this thread: its sector list says whose line this is.
   run_lines_.push_back({static_cast<int>(LastRun().sectors.size()) - 1, text});
+  // A sector a resumed run skips counts like one it processes.
+  if (!LastRun().sectors.empty() && LastRun().sectors.back().status == SectorOutcome::Status::kSkipped &&
+      text.rfind("Sector ", 0) == 0) {
+    sector_id_ = LastRun().sectors.back().id;
+    ++sector_;
+  }
   Emit("console: " + text);
 }
 
