@@ -16,6 +16,9 @@
 #include "run/session.h"
 #include "run/verify.h"
 #include "options.h"
+#if VDB_PREVIEW
+#include "preview/overview.h"
+#endif
 #include "terminal_platform.h"
 #include "terrain/graph.h"
 #include "terrain/state.h"
@@ -173,6 +176,9 @@ int Import(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "import") return Import(std::vector<std::string>(args.begin() + 1, args.end()));
+#if VDB_PREVIEW
+  if (!args.empty() && args[0] == "preview") return PreviewCommand(std::vector<std::string>(args.begin() + 1, args.end()));
+#endif
   std::string error;
   const std::optional<BatchOptions> o = ParseBatchArgs(args, error);
   if (!o) {

@@ -18,6 +18,7 @@ const char* const kUsage =
     "  --yes                     go ahead when the long-job warning would ask\n"
     "  --quiet                   no progress output\n"
     "       veltano-batch verify SESSIONDIR\n"
+    "       veltano-batch preview SESSIONDIR [-o FILE.png] [--month 1..12]   (see veltano-batch preview --help)\n"
     "       veltano-batch import [options] DEM... WORKDIR   (see veltano-batch import --help)\n"
     "exit status: 0 done, 4 done with errors logged, 2 refused, 130 stopped by Ctrl-C\n";
 

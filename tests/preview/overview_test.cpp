@@ -1,0 +1,152 @@
+// The session overview of the demo project: placement of the sectors by
+// their shares, the month counts, the grey crossed sector and the command.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "catalogue/coords_file.h"
+#include "preview/overview.h"
+#include "run/run.h"
+#include "run/verify.h"
+#include "solar/solar.h"
+#include "support/fixtures.h"
+
+namespace {
+
+fs::path Build() { return fs::path(std::getenv("VDB_BINARY_DIR") ? std::getenv("VDB_BINARY_DIR") : ".."); }
+
+int Batch(const std::string& args) {
+  const std::string cmd = "'" + (Build() / "src/batch/veltano-batch").string() + "' " + args + " </dev/null >/dev/null 2>&1";
+  const int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Png {
+  int w = 0, h = 0;
+  std::vector<uint32_t> v;
+  uint32_t at(int x, int y) const { return v[size_t(y) * w + x]; }
+};
+Png Read(const fs::path& p) {
+  Png png;
+  png.v = ReadPngValues(p, png.w, png.h);
+  return png;
+}
+
+// The demo project run once for every test.
+class Overview : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir = new TempDir;
+    fs::copy(fs::path(std::getenv("VDB_SOURCE_DIR")) / "examples/demo", work(), fs::copy_options::recursive);
+    ASSERT_EQ(Batch("--session-id t --yes --quiet '" + work().string() + "'"), 0);
+    double lon = 0;
+    ASSERT_TRUE(ReadCoordinatesFile((work() / "pr_data.vtd").string(), lon, lat));
+  }
+  static void TearDownTestSuite() { delete dir; }
+  static fs::path work() { return dir->path() / "demo"; }
+  static fs::path session() { return work() / "Sessiont"; }
+
+  // Draws without the hillshade, so a cell's mean red is the red of its mean share.
+  static std::pair<Png, PreviewResult> Draw(int month) {
+    PreviewOptions o{session().string(), (dir->path() / "plain.png").string(), month, false};
+    const PreviewResult r = WriteSessionOverview(o, [](const std::string& line) { ADD_FAILURE() << line; });
+    EXPECT_TRUE(r.written) << r.error;
+    return {Read(o.output), r};
+  }
+
+  // Mean share of sector (c, r) from its packages, and the cell's mean red,
+  // both over the cell without its border and the name in the top rows.
+  static void CompareCell(const Png& img, const PreviewResult& r, int c, int row, int month, double* share, double* mean_red) {
+    char id[8];
+    std::snprintf(id, sizeof id, "%02d%02d", c, row);
+    const int package = month < 0 ? 12 : 13 + month / 4;
+    int w = 0, h = 0;
+    const auto counts = ReadPngValues(session() / PackageName(id, package), w, h);
+    const int x0 = r.map_left + (c - r.first_column) * r.cell_w, y0 = r.map_top + (r.last_row - row) * r.cell_h;
+    const double steps = month < 0 ? DaylightSteps(deg2rad(lat)) : SolarDay(15 + kMonthStart[month], deg2rad(lat)).steps;
+    double s = 0, red = 0, n = 0;
+    for (int y = 16; y < h - 1; ++y)
+      for (int x = 1; x < w - 1; ++x, ++n) {
+        const uint32_t v = counts[size_t(y) * w + x];
+        s += (month < 0 ? v : v >> (5 * (month % 4)) & 31u) / steps;
+        red += img.at(x0 + x, y0 + y) >> 16;
+      }
+    *share = s / n, *mean_red = red / n;
+  }
+
+  static void ExpectCellsMatch(int month, std::vector<double>* shares) {
+    const auto [img, r] = Draw(month);
+    const double r0 = ShareColour(0) >> 16, r1 = ShareColour(1) >> 16;
+    for (int c = 1; c <= 3; ++c)
+      for (int row = 1; row <= 3; ++row) {
+        double share = 0, red = 0;
+        CompareCell(img, r, c, row, month, &share, &red);
+        EXPECT_NEAR(red, r0 + (r1 - r0) * share, 1.0) << "sector " << c << "," << row << " month " << month;
+        shares->push_back(share);
+      }
+  }
+
+  static inline TempDir* dir = nullptr;
+  static inline double lat = 0;
+};
+
+TEST_F(Overview, CommandWritesTheDemoPictureThatVerifyIgnores) {
+  ASSERT_EQ(Batch("preview '" + session().string() + "'"), 0);
+  const Png img = Read(session() / "overview.png");
+  const auto [plain, r] = Draw(-1);
+  EXPECT_EQ(img.w, r.width);
+  EXPECT_EQ(img.h, r.height);
+  EXPECT_EQ(r.cell_w, 200);  // the demo is small: not scaled
+  EXPECT_EQ(r.cell_h, 200);
+  EXPECT_EQ(r.first_column, 1);
+  EXPECT_EQ(r.last_row, 3);
+  EXPECT_LE(std::max(img.w, img.h), kOverviewMaxSide);
+  EXPECT_GE(img.w, 3 * 200);
+  EXPECT_GE(img.h, 3 * 200);
+  EXPECT_EQ(VerifySession(session().string(), [](const std::string& line) { ADD_FAILURE() << line; }).problems, 0);
+}
+
+TEST_F(Overview, EachCellShowsItsSectorsAnnualShare) {
+  std::vector<double> year;
+  ExpectCellsMatch(-1, &year);
+}
+
+TEST_F(Overview, MonthUsesThePackedMonthCounts) {
+  std::vector<double> year, january;
+  ExpectCellsMatch(-1, &year);
+  ExpectCellsMatch(0, &january);
+  // The winter shadows differ from the year's, or the test proves nothing.
+  double most = 0;
+  for (size_t i = 0; i < year.size(); ++i) most = std::max(most, std::abs(year[i] - january[i]));
+  EXPECT_GT(most, 0.03);
+}
+
+TEST_F(Overview, SectorWithoutAPackageIsGreyAndCrossed) {
+  TempDir copy;
+  fs::copy(work(), copy.path(), fs::copy_options::recursive);
+  const fs::path s = copy.path() / "Sessiont";
+  fs::remove(s / PackageName("0202", 5));
+  ASSERT_EQ(Batch("preview '" + s.string() + "' -o '" + (copy.path() / "o.png").string() + "'"), 4);
+  const Png img = Read(copy.path() / "o.png");
+  const auto [plain, r] = Draw(-1);
+  const int x0 = r.map_left + r.cell_w, y0 = r.map_top + r.cell_h;  // 0202: the centre cell
+  EXPECT_EQ(img.at(x0 + 100, y0 + 40), 0x969696u);                  // grey off the diagonals
+  EXPECT_EQ(img.at(x0 + 40, y0 + 100), 0x969696u);
+  EXPECT_EQ(img.at(x0 + 50, y0 + 50), 0x464646u);   // on the cross
+  EXPECT_EQ(img.at(x0 + 50, y0 + 149), 0x464646u);
+  EXPECT_NE(img.at(x0 - 100, y0 + 40), 0x969696u);  // 0102 beside it drawn
+}
+
+TEST_F(Overview, CommandRefusals) {
+  const std::string s = "'" + session().string() + "'";
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"", 2}, {s + " --month 13", 2}, {s + " --month 0", 2}, {s + " --month", 2}, {s + " --bogus", 2},
+      {"'" + work().string() + "/NoSuchSession'", 2}, {s + " -o /nonexistent-dir/o.png", 1}, {s + " --month 12", 0}};
+  for (const auto& [args, code] : cases) EXPECT_EQ(Batch("preview " + args), code) << args;
+}
+
+}  // namespace
