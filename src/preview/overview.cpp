@@ -51,11 +51,13 @@ void AddIds(const fs::path& dir, bool packages, std::set<std::string>& ids) {
 }
 
 // Light from the north-west, 45 degrees up, on heights of one unit per
-// pixel step: 0 (facing away) .. 1 (facing the light).
+// pixel step: 0 (facing away) .. 1 (facing the light). The slope is taken
+// over a few pixels each way so that whole-unit heights show no terraces.
 float Hillshade(const SessionImage& e, uint32_t x, uint32_t y) {
+  constexpr uint32_t kReach = 6;
   auto z = [&](uint32_t xx, uint32_t yy) { return static_cast<double>(e.v[size_t(yy) * e.w + xx]); };
-  const uint32_t x0 = x ? x - 1 : x, x1 = x + 1 < e.w ? x + 1 : x;
-  const uint32_t y0 = y ? y - 1 : y, y1 = y + 1 < e.h ? y + 1 : y;
+  const uint32_t x0 = x >= kReach ? x - kReach : 0, x1 = std::min(x + kReach, e.w - 1);
+  const uint32_t y0 = y >= kReach ? y - kReach : 0, y1 = std::min(y + kReach, e.h - 1);
   const double east = (z(x1, y) - z(x0, y)) / std::max(1u, x1 - x0);
   const double north = (z(x, y0) - z(x, y1)) / std::max(1u, y1 - y0);
   const double lit = (east * 0.5 - north * 0.5 + 0.7071) / std::sqrt(east * east + north * north + 1.0);
@@ -135,7 +137,7 @@ std::optional<std::vector<uint32_t>> SectorCell(const std::string& session_dir, 
     }
   std::vector<uint32_t> rgb(cells);
   for (size_t i = 0; i < cells; ++i) {
-    const double k = hillshade ? 0.45 + 0.55 * light[i] / n[i] : 1.0;
+    const double k = hillshade ? 0.55 + 0.45 * light[i] / n[i] : 1.0;
     rgb[i] = n[i] > 0 ? Scale(ShareColour(share[i] / n[i]), k) : 0x808080u;
   }
   return rgb;

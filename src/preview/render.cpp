@@ -94,7 +94,13 @@ void DrawSectors(QPainter& p, const PreviewOptions& o, const std::set<std::strin
     }
     p.setPen(QPen(QColor(40, 40, 40, 140), 1));
     p.drawRect(cell.adjusted(0, 0, -1, -1));
-    if (l.cw >= 32 && l.ch >= 16) p.drawText(cell.adjusted(3, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop, QString::fromStdString(id));
+    if (l.cw >= 40 && l.ch >= 20) {
+      // On a light patch, so that the name reads over dark shade too.
+      const QRect name(cell.left() + 3, cell.top() + 3, p.fontMetrics().horizontalAdvance("0000") + 6, 14);
+      p.fillRect(name, QColor(255, 255, 255, 170));
+      p.setPen(Qt::black);
+      p.drawText(name, Qt::AlignCenter, QString::fromStdString(id));
+    }
   }
   r.sectors = static_cast<int>(ids.size());
 }
@@ -102,7 +108,7 @@ void DrawSectors(QPainter& p, const PreviewOptions& o, const std::set<std::strin
 void DrawTitle(QPainter& p, const PreviewOptions& o, double lat, const PreviewResult& r) {
   const fs::path dir(o.session_dir);
   const std::string session = dir.filename().string();
-  const QString text = QString("%1   %2   latitude %3   %4   %5 sector%6")
+  const QString text = QString("%1   session %2   latitude %3   %4   %5 sector%6")
                            .arg(QString::fromStdString(dir.parent_path().filename().string()),
                                 QString::fromStdString(session.rfind("Session", 0) == 0 ? session.substr(7) : session))
                            .arg(lat, 0, 'f', 4)
@@ -117,7 +123,7 @@ void DrawTitle(QPainter& p, const PreviewOptions& o, double lat, const PreviewRe
 // The colour bar of the shaded share, 0 to 100 percent, and the grey of a
 // missing sector.
 void DrawLegend(QPainter& p, const PreviewResult& r) {
-  const int top = r.height - kMargin - kLegend + 8, left = kMargin, bar = std::min(400, r.width - 2 * kMargin - 150);
+  const int top = r.height - kMargin - kLegend + 8, left = kMargin + 14, bar = std::min(400, r.width - 2 * kMargin - 150);
   for (int x = 0; x < bar; ++x) {
     const uint32_t c = ShareColour(double(x) / (bar - 1));
     p.fillRect(left + x, top, 1, 14, QColor(QRgb(0xFF000000u | c)));

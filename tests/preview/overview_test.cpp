@@ -71,7 +71,7 @@ class Overview : public ::testing::Test {
     const int x0 = r.map_left + (c - r.first_column) * r.cell_w, y0 = r.map_top + (r.last_row - row) * r.cell_h;
     const double steps = month < 0 ? DaylightSteps(deg2rad(lat)) : SolarDay(15 + kMonthStart[month], deg2rad(lat)).steps;
     double s = 0, red = 0, n = 0;
-    for (int y = 16; y < h - 1; ++y)
+    for (int y = 20; y < h - 1; ++y)
       for (int x = 1; x < w - 1; ++x, ++n) {
         const uint32_t v = counts[size_t(y) * w + x];
         s += (month < 0 ? v : v >> (5 * (month % 4)) & 31u) / steps;
