@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "preview/overview_image.h"
+#include "terrain/state.h"
 
 OverviewWindow::OverviewWindow(const std::string& session_dir, QWidget* parent)
     : QDialog(parent), session_dir_(session_dir) {
@@ -35,6 +36,11 @@ OverviewWindow::OverviewWindow(const std::string& session_dir, QWidget* parent)
 }
 
 void OverviewWindow::Render(int month) {
+  // A run writing into the session folder would be read half-way.
+  if (st.working) {
+    summary_->setText("Not while a process is running");
+    return;
+  }
   PreviewOptions o;
   o.session_dir = session_dir_;
   o.month = month;
