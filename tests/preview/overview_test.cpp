@@ -18,7 +18,8 @@
 
 namespace {
 
-fs::path Build() { return fs::path(std::getenv("VDB_BINARY_DIR") ? std::getenv("VDB_BINARY_DIR") : ".."); }
+// The build folder: the test program lives in its tests/ folder.
+fs::path Build() { return fs::read_symlink("/proc/self/exe").parent_path().parent_path(); }
 
 int Batch(const std::string& args) {
   std::string cmd = "'";
@@ -43,7 +44,7 @@ class Overview : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir = new TempDir;
-    fs::copy(fs::path(std::getenv("VDB_SOURCE_DIR")) / "examples/demo", work(), fs::copy_options::recursive);
+    fs::copy(VDB_DEMO_DIR, work(), fs::copy_options::recursive);
     ASSERT_EQ(Batch("--session-id t --yes --quiet '" + work().string() + "'"), 0);
     double lon = 0;
     ASSERT_TRUE(ReadCoordinatesFile((work() / "pr_data.vtd").string(), lon, lat));
