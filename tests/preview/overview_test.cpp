@@ -101,15 +101,10 @@ TEST_F(Overview, CommandWritesTheDemoPictureThatVerifyIgnores) {
   ASSERT_EQ(Batch("preview '" + session().string() + "'"), 0);
   const Png img = Read(session() / "overview.png");
   const auto [plain, r] = Draw(-1);
-  EXPECT_EQ(img.w, r.width);
-  EXPECT_EQ(img.h, r.height);
-  EXPECT_EQ(r.cell_w, 200);  // the demo is small: not scaled
-  EXPECT_EQ(r.cell_h, 200);
-  EXPECT_EQ(r.first_column, 1);
-  EXPECT_EQ(r.last_row, 3);
-  EXPECT_LE(std::max(img.w, img.h), kOverviewMaxSide);
-  EXPECT_GE(img.w, 3 * 200);
-  EXPECT_GE(img.h, 3 * 200);
+  // The demo is small: sectors not scaled, 0103 at the top left.
+  EXPECT_EQ(std::make_tuple(img.w, img.h, r.cell_w, r.cell_h, r.first_column, r.last_row),
+            std::make_tuple(r.width, r.height, 200, 200, 1, 3));
+  EXPECT_GE(std::min(img.w, img.h), 3 * 200);
   EXPECT_EQ(VerifySession(session().string(), [](const std::string& line) { ADD_FAILURE() << line; }).problems, 0);
 }
 
@@ -145,6 +140,25 @@ TEST_F(Overview, SectorWithoutAPackageIsGreyAndCrossed) {
   EXPECT_EQ(img.at(x0 + 50, y0 + 50), 0x464646u);   // on the cross
   EXPECT_EQ(img.at(x0 + 50, y0 + 149), 0x464646u);
   EXPECT_NE(img.at(x0 - 100, y0 + 40), 0x969696u);  // 0102 beside it drawn
+}
+
+TEST_F(Overview, WideSessionScaledDownEvenlyToTheLongestSide) {
+  TempDir copy;
+  const fs::path s = copy.path() / "Session1";
+  fs::create_directories(s);
+  fs::copy_file(work() / "pr_data.vtd", copy.path() / "pr_data.vtd");
+  for (int c = 1; c <= 25; ++c) {  // 25 copies of 0101 in a row: 5000 pixels wide
+    char id[8];
+    std::snprintf(id, sizeof id, "%02d01", c);
+    for (int n = 0; n < 16; ++n) fs::copy_file(session() / PackageName("0101", n), s / PackageName(id, n));
+    fs::copy_file(session() / ElevationName("0101"), s / ElevationName(id));
+  }
+  const PreviewResult r = WriteSessionOverview({s.string(), "", -1, true}, [](const std::string& l) { ADD_FAILURE() << l; });
+  ASSERT_TRUE(r.written) << r.error;
+  EXPECT_EQ(Read(s / "overview.png").w, r.width);
+  EXPECT_LE(r.width, kOverviewMaxSide);
+  EXPECT_GT(25 * r.cell_w, kOverviewMaxSide - 2 * 25 - 16);  // as large as fits, margins aside
+  EXPECT_EQ(r.cell_h, r.cell_w);                               // evenly
 }
 
 TEST_F(Overview, CommandRefusals) {
