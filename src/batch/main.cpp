@@ -18,6 +18,9 @@
 #include "run/verify.h"
 #include "dry_run.h"
 #include "options.h"
+#if VDB_PREVIEW
+#include "preview/overview.h"
+#endif
 #include "summary.h"
 #include "terminal_platform.h"
 #include "terrain/graph.h"
@@ -212,6 +215,9 @@ int Import(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "import") return Import(std::vector<std::string>(args.begin() + 1, args.end()));
+#if VDB_PREVIEW
+  if (!args.empty() && args[0] == "preview") return PreviewCommand(std::vector<std::string>(args.begin() + 1, args.end()));
+#endif
   std::string error;
   const std::optional<BatchOptions> o = ParseBatchArgs(args, error);
   if (!o) {

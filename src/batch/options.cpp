@@ -22,6 +22,7 @@ const char* const kUsage =
     "  --dry-run                 print what the run would do and write nothing\n"
     "  --json FILE               write a machine-readable summary of the run to FILE\n"
     "       veltano-batch verify [--json FILE] SESSIONDIR\n"
+    "       veltano-batch preview SESSIONDIR [-o FILE.png] [--month 1..12]   (see veltano-batch preview --help)\n"
     "       veltano-batch import [options] DEM... WORKDIR   (see veltano-batch import --help)\n"
     "exit status: 0 done, 4 done with errors logged, 2 refused, 130 stopped by Ctrl-C\n";
 

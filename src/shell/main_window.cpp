@@ -24,7 +24,9 @@
 #include "platform/platform.h"
 #include "catalogue/workdir.h"
 #include "catalogue/coords.h"
+#include "preview/overview.h"
 #include "shell/dialogs.h"
+#include "shell/overview_window.h"
 #include "shell/qt_platform.h"
 #include "terrain/graph.h"
 #include "terrain/state.h"
@@ -248,6 +250,11 @@ void MainWindow::BuildMenu() {
   QMenu* file = menuBar()->addMenu("&File");
   add(file, "Selec &Dir", 40004);
   add(file, "E&xit", 40001);
+  QMenu* view = menuBar()->addMenu("&View");
+  add(view, "Session &overview", 40005);
+  overview_ = view->actions().back();
+  connect(view, &QMenu::aboutToShow, this, &MainWindow::RefreshOverviewAction);
+  RefreshOverviewAction();
   QMenu* help = menuBar()->addMenu("&Help");
   add(help, "&Help", 40002);
   add(help, "&About", 40003);
@@ -292,6 +299,9 @@ void MainWindow::Command(int id) {
       break;
     case 40003:
       About();
+      break;
+    case 40005:
+      if (!busy) ShowOverview();
       break;
     default:
       break;
@@ -409,4 +419,17 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   if (hThread1.joinable()) hThread1.join();
   st.prmaxheight.clear();
   event->accept();
+}
+
+// The overview needs a session folder in the work directory and no run
+// writing into it.
+void MainWindow::RefreshOverviewAction() {
+  overview_->setEnabled(!st.working && !st.szDirPath.empty() && !FindSessionFolder(st.szDirPath, st.sesion).empty());
+}
+
+void MainWindow::ShowOverview() {
+  const std::string session = st.szDirPath.empty() ? std::string() : FindSessionFolder(st.szDirPath, st.sesion);
+  if (session.empty()) return;
+  auto* window = new OverviewWindow(session, this);
+  window->show();
 }

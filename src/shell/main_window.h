@@ -10,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -31,7 +32,7 @@ class MainWindow : public QMainWindow {
   explicit MainWindow(QtPlatform& plat);
   ~MainWindow() override;
 
-  // A command by its id (buttons 201..205, menu items 40001..40004), with
+  // A command by its id (buttons 201..205, menu items 40001..40005), with
   // the refusals while a run is active.
   void Command(int id);
   // The file-type box's choice (801).
@@ -44,6 +45,9 @@ class MainWindow : public QMainWindow {
   void Process();
   void Cancel();
   void About();
+  // View / Session overview (40005): enabled with a session folder and no run.
+  void RefreshOverviewAction();
+  void ShowOverview();
 
   // Replaceable for tests: the folder picker (empty = cancelled), the web
   // browser, and the body of the worker thread.
@@ -72,6 +76,7 @@ class MainWindow : public QMainWindow {
   void WaitForWorker();
 
   QtPlatform& plat_;
+  QAction* overview_ = nullptr;
   QComboBox* filetype_ = nullptr;
   QLineEdit* longitude_ = nullptr;
   QLineEdit* latitude_ = nullptr;

@@ -89,7 +89,7 @@ TEST_F(ShellTest, ControlsMenuAndStatusBarAreInPlace) {
     for (QAction* a : menu->menu()->actions())
       items.emplace_back(menu->text().toStdString() + "/" + a->text().toStdString(), a->objectName().toStdString());
   const std::vector<std::pair<std::string, std::string>> menus = {
-      {"&File/Selec &Dir", "40004"}, {"&File/E&xit", "40001"}, {"&Help/&Help", "40002"}, {"&Help/&About", "40003"}};
+      {"&File/Selec &Dir", "40004"}, {"&File/E&xit", "40001"}, {"&View/Session &overview", "40005"}, {"&Help/&Help", "40002"}, {"&Help/&About", "40003"}};
   EXPECT_EQ(items, menus);
 
   auto* second_field = win->statusBar()->findChild<QLabel*>("103.1");
