@@ -252,7 +252,7 @@ TEST_F(RunTest, Sector0312WritesSeventeenFilesInOrder) {
   // Packages 11 to 15, then the elevation image.
   const std::vector<std::string> tail = {PackageName("0312", 11), PackageName("0312", 12), PackageName("0312", 13),
                                          PackageName("0312", 14), PackageName("0312", 15), "0312.png"};
-  for (size_t i = 1; i < tail.size(); ++i) EXPECT_LE(files.at(tail[i - 1]).time, files.at(tail[i]).time) << tail[i];
+  for (size_t i = 1; i < tail.size(); ++i) EXPECT_LE(files.at(tail[i - 1]).mtime_ns, files.at(tail[i]).mtime_ns) << tail[i];
 
   int w = 0, h = 0;
   const auto elev = ReadPngValues(Session() / "0312.png", w, h);
