@@ -82,8 +82,8 @@ TEST_F(March, HandWorkedRays) {
       {east(45.0), 20, 12, 0, 2, 10, 2, 12, 10, kAll, false},
       {east(44.9), 20, 12, 0, 2, 10, 2, 10, 10, kAll, false},  // out of range
       {east(44.9), 20, 12, 0, 2, 10, 2, 0, 10, kAll, false},   // no range at all
-      {wall, 8, 8, 0, 2, -5, -1, 8, 1000, kAll, true},
-      {wall, 8, 8, 0, 2, -5, -1, 8, 1000, kAll & ~(1u << 1), false},
+      {wall, 8, 8, 0, 2, -4, -1, 8, 1000, kAll, true},
+      {wall, 8, 8, 0, 2, -4, -1, 8, 1000, kAll & ~(1u << 1), false},
       // Below the horizon negative samples count as 0.
       {SunToward(1, kPi / 2, -0.5), 12, 12, 0, 1, 5, 1, 12, -1, kAll, false},
       {SunToward(1, kPi / 2, -0.5), 12, 12, 0, 1, 5, 1, 12, 1, kAll, true},
@@ -210,7 +210,7 @@ std::vector<int64_t> ShadeYear(const Field& f, bool float_family, bool reference
     const SolarDayRec day = SolarDay(15 + kMonthStart[m], deg2rad(40));
     for (int k = 0; k < day.steps; ++k) {
       ShadeHour(sector, SunPosition(day, k), f.H, "0101", flags, m, 1u << k);
-      snap(Pixels(st.sftmp.get()));
+      snap(Pixels(st.sftmp.get(), f.W, f.H));
       snap(st.presum);
     }
     ShadeMonthEnd(sector, m);
@@ -235,7 +235,9 @@ std::vector<int64_t> ShadeYear(const Field& f, bool float_family, bool reference
   EXPECT_LT(std::count(suma.begin(), suma.end(), 0u), static_cast<std::ptrdiff_t>(n)) << "no shadows at all";
   const std::vector<uint32_t> graph = Pixels(st.sftmp.get());
   for (size_t i = 0; i < graph.size(); ++i)
-    if (static_cast<int>(i % kGraphSide) >= f.W || static_cast<int>(i / kGraphSide) >= f.H) ASSERT_EQ(graph[i], 0u);
+    if (static_cast<int>(i % kGraphSide) >= f.W || static_cast<int>(i / kGraphSide) >= f.H) {
+      EXPECT_EQ(graph[i], 0u);
+    }
   for (const SDL_Surface* s : {st.sfsuma.get(), st.sfwhsinf.get(), st.sfwhscen.get(), st.sfwhssup.get(),
                                st.elev2png.get()})
     snap(Pixels(s));

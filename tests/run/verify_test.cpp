@@ -98,7 +98,7 @@ TEST(VerifyTest, EachKindOfDamageIsReported) {
            return Packed(15, x, y) | (x + y == 0 ? 0x100000u : 0) | (x == 3 && y == 2 ? 0x800000u : 0);
          });
        },
-       {"vto_package_0101_15.vtp: 2 pixel have bits 20-23 set"}},
+       {"vto_package_0101_15.vtp: 2 pixels have bits 20-23 set"}},
       {"month count above the month's steps",
        [&] {
          WritePackage(pkg("0102", 13), [](int x, int y) {
@@ -124,7 +124,7 @@ TEST(VerifyTest, EachKindOfDamageIsReported) {
     std::vector<std::string> lines;
     const VerifyResult r = VerifySession(session.string() + "/", [&](const std::string& l) { lines.push_back(l); });
     EXPECT_EQ(r.problems, static_cast<int>(lines.size()));
-    if (c.expect.empty()) EXPECT_EQ(std::pair(r.sectors, r.files), std::pair(2, 34));
+    EXPECT_TRUE(!c.expect.empty() || std::pair(r.sectors, r.files) == std::pair(2, 34));
     std::string all;
     for (const std::string& l : lines) all += "\n  " + l;
     EXPECT_EQ(lines.size(), c.expect.size()) << all;
