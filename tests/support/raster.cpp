@@ -1,29 +1,13 @@
-#include "hardening/corpus.h"
-
 #include <png.h>
-#include <sys/wait.h>
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
-#include "platform/memory_platform.h"
-
-namespace corpus {
+#include "support/support.h"
 
 namespace {
-
-std::atomic<int> tried{0};
-
-// Prints the total once every test has run.
-class TallyPrinter : public ::testing::Environment {
- public:
-  void TearDown() override { std::printf("bad inputs tried: %d\n", tried.load()); }
-};
-[[maybe_unused]] ::testing::Environment* const printer = ::testing::AddGlobalTestEnvironment(new TallyPrinter);
 
 void PutBE32(std::vector<uint8_t>& b, uint32_t v) {
   for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(v >> s));
@@ -76,9 +60,29 @@ bool EncodePng(std::FILE* fp, int w, int h, const PngLayout& layout, const png_c
   return true;
 }
 
-}  // namespace
+constexpr uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr uint8_t kMark[8] = {'T', 'S', 'V', 'L', 'P', 0x0A, 0x1A, 0x0A};
+// An empty IEND chunk: length 0, type, CRC.
+constexpr uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
 
-void Tried(int n) { tried += n; }
+bool EndsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Decodes the whole image as 8-bit RGB; the reason when it cannot.
+std::string Decode(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& rgb, int& w, int& h) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return image.message;
+  image.format = PNG_FORMAT_RGB;
+  rgb.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return image.message;
+  w = static_cast<int>(image.width);
+  h = static_cast<int>(image.height);
+  return "";
+}
+
+}  // namespace
 
 void WritePng(const fs::path& path, int w, int h, const PngLayout& layout,
               const std::function<uint32_t(int, int, int)>& sample) {
@@ -93,8 +97,8 @@ void WritePng(const fs::path& path, int w, int h, const PngLayout& layout,
     size_t bit = 0;
     for (int x = 0; x < w; ++x)
       for (int c = 0; c < channels; ++c)
-        for (int k = layout.bit_depth - 1; k >= 0; --k, ++bit)
-          if (sample(x, y, c) >> k & 1u) row[bit / 8] |= static_cast<png_byte>(0x80u >> (bit % 8));
+        for (int k = layout.bit_depth - 1, v = static_cast<int>(sample(x, y, c)); k >= 0; --k, ++bit)
+          if (v >> k & 1) row[bit / 8] |= static_cast<png_byte>(0x80u >> (bit % 8));
     pointers.push_back(row.data());
   }
   std::vector<png_color> pal;
@@ -159,9 +163,8 @@ std::vector<uint8_t> DirectoryFirst(const std::vector<uint8_t>& in, size_t& data
   const size_t ifd = Get(in, 4, 4), tail = in.size() - ifd;
   data_start = 8 + tail;
   auto moved = [&](uint32_t off) { return static_cast<uint32_t>(off >= ifd ? off - ifd + 8 : off + tail); };
-  std::vector<uint8_t> out(in.begin(), in.begin() + 8);
-  out.insert(out.end(), in.begin() + static_cast<ptrdiff_t>(ifd), in.end());
-  out.insert(out.end(), in.begin() + 8, in.begin() + static_cast<ptrdiff_t>(ifd));
+  std::vector<uint8_t> out(in);
+  std::rotate(out.begin() + 8, out.begin() + static_cast<ptrdiff_t>(ifd), out.end());
   Set(out, 4, 4, 8);
   for (uint32_t i = 0, n = Get(out, 8, 2); i < n; ++i) {
     const size_t e = 10 + 12 * size_t{i};
@@ -174,10 +177,6 @@ std::vector<uint8_t> DirectoryFirst(const std::vector<uint8_t>& in, size_t& data
     for (size_t k = 0; k < count; ++k) Set(out, at + k * size, size, moved(Get(out, at + k * size, size)));
   }
   return out;
-}
-
-std::vector<uint8_t> Cut(const std::vector<uint8_t>& bytes, size_t n) {
-  return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(std::min(n, bytes.size())));
 }
 
 std::vector<uint8_t> PngClaiming(uint32_t w, uint32_t h) {
@@ -197,31 +196,61 @@ std::vector<uint8_t> PngClaiming(uint32_t w, uint32_t h) {
   return b;
 }
 
-int ExitCodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ProcessExit& e) {
-    return e.code;
+void WritePngRgb(const fs::path& path, int w, int h, const HeightFn& f) {
+  WritePng(path, w, h, PngLayout{}, [&](int x, int y, int c) { return f(x, y) >> (16 - 8 * c) & 0xFFu; });
+}
+
+void WriteTiffFloat(const fs::path& path, int w, int h, const FloatFn& f) {
+  WriteTiff(path, static_cast<uint32_t>(w), static_cast<uint32_t>(h), TiffLayout{},
+            [&](uint32_t x, uint32_t y) { return static_cast<double>(f(static_cast<int>(x), static_cast<int>(y))); });
+}
+
+std::vector<uint32_t> ReadPngValues(const fs::path& path, int& w, int& h) {
+  std::vector<uint32_t> out;
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  if (bytes.size() >= 8) std::copy(kSignature, kSignature + 8, bytes.begin());
+  std::vector<uint8_t> rgb;
+  const std::string why = Decode(bytes, rgb, w, h);
+  if (!why.empty()) {
+    ADD_FAILURE() << "cannot decode " << path << ": " << why;
+    return out;
   }
-  return kNoExit;
+  out.resize(rgb.size() / 3);
+  for (size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<uint32_t>(rgb[i * 3]) << 16 | static_cast<uint32_t>(rgb[i * 3 + 1]) << 8 | rgb[i * 3 + 2];
+  return out;
 }
 
-bool EndsWithin(int seconds, const std::function<void()>& f) {
-  std::fflush(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    alarm(static_cast<unsigned>(seconds));  // its default action ends the child
-    ExitCodeOf(f);
-    _exit(0);
+std::vector<std::string> SessionProblems(const fs::path& session) {
+  std::vector<std::string> problems;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(session, ec)) {
+    const std::string name = e.path().filename().string();
+    if (name[0] == '.') {
+      problems.push_back(name + ": temporary file left behind");
+      continue;
+    }
+    if (!e.is_regular_file()) {
+      problems.push_back(name + ": not a regular file");
+      continue;
+    }
+    const std::vector<uint8_t> bytes = ReadFileBytes(e.path());
+    const bool package = EndsWith(name, ".vtp");
+    const uint8_t* head = package ? kMark : kSignature;
+    if (bytes.size() < 8 + 25 + 12 || !std::equal(head, head + 8, bytes.begin())) {
+      problems.push_back(name + ": does not start as a " + (package ? "package" : "PNG"));
+      continue;
+    }
+    if (!std::equal(kEnd, kEnd + 12, bytes.end() - 12)) {
+      problems.push_back(name + ": no end chunk (truncated)");
+      continue;
+    }
+    std::vector<uint8_t> whole(bytes), rgb;
+    std::copy(kSignature, kSignature + 8, whole.begin());
+    int w = 0, h = 0;
+    const std::string why = Decode(whole, rgb, w, h);
+    if (!why.empty()) problems.push_back(name + ": does not decode: " + why);
   }
-  int status = 0;
-  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status);
+  return problems;
 }
 
-size_t OpenFiles() {
-  size_t n = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
-  return n;
-}
-
-}  // namespace corpus
