@@ -7,9 +7,8 @@
 # a batch driver a test started.
 #
 # BUILD_DIR picks the build folder (default build-tsan), BUILD_TYPE the
-# build type (default RelWithDebInfo). VDB_FAULT_STOPS and VDB_FAULT_CANCELS
-# set the number of random stops of the stress tests (default 8 and 6 here:
-# the instrumented code runs several times slower).
+# build type (default RelWithDebInfo). VDB_SEED and VDB_SOAK choose the
+# random stops of the stress tests and multiply their number.
 #
 # `scripts/tsan.sh --check-filters` only checks, against the test programs
 # already built in BUILD_DIR, that every name and pattern of the filters
@@ -27,14 +26,13 @@ case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
 # The thread-sensitive tests: program (under BUILD_DIR) and gtest filter.
 # Shading threads: rows shared out among 1 to 7 threads, whole years.
 engine_filter='MarchDiff.SameMasksAndRowsForAnyThreadCount:MarchDiff.EverySubsetOfMissingNeighbours:Year.*'
-# The background writer and the run with its stops.
-run_filter='RunOutputTest.*:RunTest.AStop*:RunTest.Sector0312WritesSeventeenFilesInOrder'
-# The batch driver's threads and its exit after logged errors.
-batch_filter='BatchTest.LoggedErrorsExitWithFour'
-# Faults while writing, rasters changing under the run, random Ctrl-C.
-faults_filter='*'
-# The worker and the interface thread: questions, Cancel, closing.
-shell_filter='ShellTest.ProjectCommandsAreRefusedDuringARun:ShellTest.Worker*:ShellTest.FatalError*:ShellRunTest.*:CancelStressTest.*'
+# The background writer and the run with its stops, a full disk, rasters
+# changing under the run, any thread count.
+run_filter='RunOutputTest.*:RunTest.AStop*:RunTest.Sector0312WritesSeventeenFilesInOrder:RunTest.RastersChangedSinceTheScan:RunTest.ProjectsAreTheSame*'
+# The batch driver's threads, its exit after logged errors, random Ctrl-C.
+batch_filter='BatchTest.LoggedErrorsExitWithFour:BatchTest.RandomCtrlC*'
+# The worker and the interface thread: whole runs, questions, Cancel, closing.
+shell_filter='ShellTest.ProjectCommandsAreRefusedDuringARun:ShellTest.Worker*:ShellTest.FatalError*:ShellTest.RunWith*:ShellTest.Closing*:ShellTest.RandomCancels*'
 
 # Fails, naming them, when one of the filter's patterns selects no test of
 # the program (or the program cannot list its tests).
@@ -57,7 +55,6 @@ check_all_filters() {
   check_filter "$BUILD_DIR/tests/test_engine" "$engine_filter" || bad=1
   check_filter "$BUILD_DIR/tests/test_run" "$run_filter" || bad=1
   check_filter "$BUILD_DIR/tests/test_batch" "$batch_filter" || bad=1
-  check_filter "$BUILD_DIR/tests/test_faults" "$faults_filter" || bad=1
   if [ "$have_shell" = 1 ]; then check_filter "$BUILD_DIR/tests/shell/test_shell" "$shell_filter" || bad=1; fi
   return $bad
 }
@@ -75,7 +72,7 @@ fi
 
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DVDB_TSAN=ON -DVDB_SANITIZE=OFF \
   -DVDB_BUILD_BENCH=OFF >/dev/null
-targets=(veltano-batch test_engine test_run test_batch test_faults)
+targets=(veltano-batch test_engine test_run test_batch)
 if grep -q '^VDB_BUILD_SHELL:BOOL=ON' "$BUILD_DIR/CMakeCache.txt"; then
   targets+=(test_shell)
   have_shell=1
@@ -90,7 +87,6 @@ mkdir -p "$logs"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 history_size=7 exitcode=66 suppressions=$ROOT/scripts/tsan.supp log_path=$logs/report ${TSAN_OPTIONS:-}"
 export SDL_VIDEODRIVER=dummy QT_QPA_PLATFORM=offscreen
 export VDB_SOURCE_DIR=$ROOT VDB_BINARY_DIR=$BUILD_DIR
-export VDB_FAULT_STOPS=${VDB_FAULT_STOPS:-8} VDB_FAULT_CANCELS=${VDB_FAULT_CANCELS:-6}
 
 check_all_filters
 
@@ -111,7 +107,6 @@ run() {
 run tests/test_engine "$engine_filter"
 run tests/test_run "$run_filter"
 run tests/test_batch "$batch_filter"
-run tests/test_faults "$faults_filter"
 if [ "$have_shell" = 1 ]; then run tests/shell/test_shell "$shell_filter"; fi
 
 reports=$(find "$logs" -name 'report.*' -type f | sort)

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "catalogue/coords.h"
-#include "support/fixtures.h"
+#include "support/support.h"
 
 namespace {
 

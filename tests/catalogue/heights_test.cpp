@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "catalogue/neighbours.h"
-#include "support/fixtures.h"
+#include "support/support.h"
 #include "terrain/raster.h"
 
 namespace {

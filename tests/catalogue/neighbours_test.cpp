@@ -1,6 +1,6 @@
 #include "catalogue/neighbours.h"
 
-#include "support/fixtures.h"
+#include "support/support.h"
 
 namespace {
 

@@ -1,9 +1,10 @@
 #include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
 
+#include <sys/stat.h>
 #include <tiffio.h>
 
-#include "support/fixtures.h"
+#include "support/support.h"
 
 namespace {
 
@@ -157,6 +158,47 @@ TEST_F(ScanTest, LoadsSavedCoordinates) {
   EXPECT_EQ(st.val_long, 1);
   EXPECT_EQ(st.val_lat, 1);
   EXPECT_FALSE(WriteCoordinatesFile((dir / "missing" / "pr_data.vtd").string(), 1, 2));
+}
+
+// Folders as users have them. Directories named like rasters, also through
+// a link, are skipped without a word; a link that cannot be followed is an
+// unreadable file (a box for TIFF, the fatal load box for PNG); a pipe
+// named like a raster or the coordinates file must not hang the scan; a
+// name in no encoding at a path longer than old limits scans.
+TEST_F(ScanTest, LinksPipesAndOddNames) {
+  WritePngRgb(dir / "0102.png", 130, 130, Flat);
+  WriteTiffFloat(dir / "0102.tif", 130, 130, FlatF);
+  fs::create_directory(dir / "0101.png");
+  fs::create_directory_symlink(".", dir / "0103.png");
+  fs::create_symlink(kCoordinatesFile, dir / kCoordinatesFile);
+  st.val_long = 2;
+  EXPECT_EQ(Scan(), 1);
+  EXPECT_EQ(plat.list(), std::vector<std::string>{"0102.png"});
+  EXPECT_EQ(st.val_long, 2);
+  EXPECT_TRUE(plat.console().empty());
+  fs::create_symlink("0105.tif", dir / "0104.tif");
+  fs::create_symlink("0104.tif", dir / "0105.tif");
+  fs::create_symlink("absent.tif", dir / "0107.tif");
+  UseTiff();
+  EXPECT_EQ(Scan(), 1);
+  EXPECT_EQ(plat.list(), std::vector<std::string>{"0102.tif"});
+  EXPECT_EQ(plat.boxes().size(), 3u);
+  for (const char* name : {"0101.tif", "0101.png", kCoordinatesFile}) {
+    TempDir folder;
+    ASSERT_EQ(mkfifo((folder / name).c_str(), 0600), 0);
+    const std::string ext = std::string(name) == "0101.tif" ? ".tif" : ".png";
+    WriteTiffFloat(folder / "0102.tif", 120, 120, FlatF);
+    WritePngRgb(folder / "0102.png", 120, 120, Flat);
+    EXPECT_TRUE(EndsWithin(5, [&] { listdirect(folder.str(), ext); })) << name << ": the scan waits on the pipe";
+  }
+  fs::path odd = dir / "Añón \xff\xfe 山";
+  while (odd.string().size() < 3900) odd /= std::string(200, 'd');
+  fs::create_directories(odd);
+  WritePngRgb(odd / "0101.png", 120, 120, Flat);
+  st.cu_ext = 0;
+  st.admext = ".png";
+  EXPECT_EQ(listdirect(odd.string(), ".png"), 1);
+  EXPECT_EQ(plat.list(), std::vector<std::string>{"0101.png"});
 }
 
 }  // namespace

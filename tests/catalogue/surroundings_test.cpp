@@ -4,7 +4,7 @@
 
 #include "catalogue/neighbours.h"
 #include "catalogue/scan.h"
-#include "support/fixtures.h"
+#include "support/support.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "catalogue/workdir.h"
-#include "support/fixtures.h"
+#include "support/support.h"
 
 namespace {
 

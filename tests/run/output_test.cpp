@@ -1,7 +1,7 @@
 // The run's background writing: the encoded files are byte for byte those
-// of the ordinary writers, the outputs do not depend on the number of
-// threads, console lines keep the order of writing each file on the spot,
-// and a stop keeps everything not yet on disk off it.
+// of the ordinary writers, a stop keeps everything not yet on disk off it,
+// failures (a null surface, a full disk) are reported file by file and
+// keep the earlier file, and temporary names are ones verify reports.
 
 #include <gtest/gtest.h>
 
@@ -12,18 +12,14 @@
 #include <functional>
 #include <random>
 
-#include "catalogue/scan.h"
-#include "run/run.h"
 #include "run/output.h"
+#include "run/run.h"
 #include "run/verify.h"
-#include "support/run_support.h"
-#include "support/fixtures.h"
+#include "support/support.h"
 #include "terrain/pngfuncs.h"
 #include "terrain/raster.h"
 
 namespace {
-
-using namespace runtest;
 
 SurfacePtr RandomSurface(int w, int h, uint64_t seed) {
   SurfacePtr s = CreateResultSurface(w, h);
@@ -34,29 +30,17 @@ SurfacePtr RandomSurface(int w, int h, uint64_t seed) {
   return s;
 }
 
-// "p<n>.vtp" (built by appending: GCC 12 warns wrongly on literal + string).
-std::string PackageFile(int n) {
-  std::string name = "p";
-  name += std::to_string(n);
-  name += ".vtp";
-  return name;
-}
-
 class RunOutputTest : public StateTest {
  protected:
   TempDir dir;
 };
 
 TEST_F(RunOutputTest, EncodedBytesAreThoseOfTheOrdinaryWriters) {
-  for (auto [w, h] : {std::pair{1, 1}, {37, 5}, {600, 600}}) {
+  for (auto [w, h] : {std::pair{1, 1}, {37, 5}, {600, 400}}) {
     SurfacePtr s = RandomSurface(w, h, static_cast<uint64_t>(w * 1000 + h));
     const fs::path png = dir / "plain.png", pkg = dir / "pkg.vtp";
     ASSERT_EQ(png_save_surface(png.string(), s.get()), 0);
     ASSERT_TRUE(save_package(pkg.string(), s.get(), 3));
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(EncodePngRgb(static_cast<const uint8_t*>(s->pixels), w, h, s->pitch, bytes));
-    EXPECT_EQ(bytes, ReadFileBytes(png)) << w << "x" << h;
-
     RunOutput out(2);
     const fs::path a = dir / "a.vtp", b = dir / "b.png";
     ASSERT_TRUE(out.Add(a.string(), s.get(), 3));
@@ -75,7 +59,7 @@ TEST_F(RunOutputTest, AStopKeepsWhatIsNotOnDiskOffIt) {
     RunOutput out(1);
     ASSERT_TRUE(out.Add((dir / "first.vtp").string(), s.get(), 0));
     ASSERT_TRUE(out.Commit(true));
-    for (int n = 1; n < 6; ++n) ASSERT_TRUE(out.Add((dir / PackageFile(n)).string(), s.get(), n));
+    for (int n = 1; n < 6; ++n) ASSERT_TRUE(out.Add((dir / std::string("p").append(std::to_string(n))).string(), s.get(), n));
     st.stoprequest = true;
     EXPECT_FALSE(out.Commit(false));
     EXPECT_FALSE(out.Commit(true));
@@ -87,57 +71,6 @@ TEST_F(RunOutputTest, AStopKeepsWhatIsNotOnDiskOffIt) {
   EXPECT_TRUE(plat.console().empty());
 }
 
-// Two sectors, write failures in both and a height warning in the second:
-// each failure has its numbered line, in the order of a run that writes
-// each file on the spot, every other file is written, the completion
-// report carries the error and the warning, and the files are the same for
-// one thread and for three.
-TEST_F(RunOutputTest, RunOutputsAndConsoleOrderDoNotDependOnThreads) {
-  WritePngRgb(dir / "0101.png", 120, 120, GridHill(1, 1, 120));
-  WritePngRgb(dir / "0102.png", 120, 120,
-              [](int x, int y) { return x == 0 && y == 0 ? 9000u : GridHill(1, 2, 120)(x, y); });
-  std::map<std::string, std::vector<uint8_t>> first;
-  for (int threads : {1, 3}) {
-    SCOPED_TRACE(threads);
-    const size_t lines_before = plat.console().size();
-    st.sesion = std::string("T").append(std::to_string(threads));
-    st.shade_threads = threads;
-    st.szDirPath = dir.str();
-    ASSERT_EQ(listdirect(st.szDirPath, st.admext), 1);
-    plat.ListSelectAll(true);
-    st.geoxi = 6.8;
-    st.geoyi = 45.9;
-    st.val_long = st.val_lat = 1;
-    const fs::path session = dir / ("Session" + st.sesion);
-    fs::create_directories(session / PackageName("0101", 4));
-    fs::create_directories(session / "0101.png");
-    fs::create_directories(session / PackageName("0102", 0));
-    st.working = 1;
-    ProcessData();
-    const std::vector<std::string> all = plat.console();
-    EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(lines_before), all.end()),
-              (std::vector<std::string>{
-                  "ERROR saving package 4", "ERROR saving elev png",
-                  "WARNING!! Unexpected High values of elevations in 0102. Please check if your data are in the "
-                  "supported format",
-                  "ERROR saving package 0"}));
-    std::map<std::string, std::vector<uint8_t>> files;
-    for (const auto& [name, e] : Listing(session))
-      if (fs::is_regular_file(session / name)) files[name] = ReadFileBytes(session / name);
-    EXPECT_EQ(files.size(), 31u);
-    ASSERT_FALSE(plat.completions().empty());
-    EXPECT_TRUE(plat.completions().back().finderror);
-    EXPECT_TRUE(plat.completions().back().glbwarning);
-    if (first.empty())
-      first = files;
-    else
-      EXPECT_TRUE(files == first);
-  }
-}
-
-}  // namespace
-
-namespace {
 
 // The names created in `dir` while `write` runs, seen through inotify.
 std::vector<std::string> NamesCreatedBy(const fs::path& dir, const std::function<void()>& write) {
@@ -196,6 +129,59 @@ TEST_F(RunOutputTest, ANullSurfaceIsAFailedWrite) {
   const auto files = Listing(dir.path());
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files.begin()->first, "a.vtp");
+}
+
+// A full disk: veltano-batch in a child whose file-size limit stops its
+// writes. Each limit lets through exactly the files no longer than it.
+// Half of the names hold a good file from an earlier run: a failed write
+// keeps it as it was (same inode, same bytes) and leaves a missing one
+// missing; a write that fits replaces the file whole. Every failure has
+// its line, the run goes on and says so.
+TEST_F(RunOutputTest, FullDiskFailsEachFileAloneAndKeepsThePreviousOne) {
+  if (!fs::exists(BatchExe())) GTEST_SKIP() << "no batch driver at " << BatchExe();
+  MakeProject(dir.path(), 3, 3, 120);
+  auto args = [&](const std::string& id) {
+    return std::vector<std::string>{"--lon", "6.8694", "--lat", "45.9237", "--threads", "2", "--quiet",
+                                    "--session-id", id, "--sectors", "0202", dir.str()};
+  };
+  const auto good = RunBatch(args("good"));
+  ASSERT_EQ(good.code, 0) << good.err;
+  const auto reference = FolderBytes(dir / "Sessiongood");
+  ASSERT_EQ(reference.size(), 17u);
+  std::vector<long> sizes;
+  for (const auto& [name, bytes] : reference) sizes.push_back(static_cast<long>(bytes.size()));
+  std::sort(sizes.begin(), sizes.end());
+  const long limits[] = {1024, sizes[8], sizes.back() - 1};
+  for (size_t k = 0; k < std::size(limits); ++k) {
+    SCOPED_TRACE("RLIMIT_FSIZE " + std::to_string(limits[k]));
+    const std::string id = "limit" + std::to_string(k);
+    const fs::path session = dir / ("Session" + id);
+    fs::create_directories(session);
+    size_t i = 0;
+    for (const auto& [name, bytes] : reference)
+      if (i++ % 2 == k % 2) WriteFileBytes(session / name, bytes);
+    const auto prior = Listing(session);
+    const auto o = RunBatch(args(id), limits[k]);
+    EXPECT_EQ(o.code, 4) << o.err;
+    EXPECT_TRUE(Contains(o.err, "Oops! It seems there was an Error during the process")) << o.err;
+    EXPECT_EQ(SessionProblems(session), std::vector<std::string>{});
+    const auto after = Listing(session);
+    for (const auto& [name, bytes] : reference) {
+      SCOPED_TRACE(name);
+      const bool fits = static_cast<long>(bytes.size()) <= limits[k], had = prior.count(name) > 0;
+      const size_t us = name.rfind('_');
+      const std::string line = name.rfind("vto_", 0) == 0
+                                   ? "console: ERROR saving package " + name.substr(us + 1, name.size() - us - 5)
+                                   : "console: ERROR saving elev png";
+      EXPECT_EQ(CountLines(o.err, line), fits ? 0 : 1);
+      if (!fits && !had) {
+        EXPECT_FALSE(fs::exists(session / name));
+        continue;
+      }
+      EXPECT_TRUE(ReadFileBytes(session / name) == bytes);
+      EXPECT_TRUE(!had || (after.at(name).inode == prior.at(name).inode) != fits) << "replaced whole, or kept";
+    }
+  }
 }
 
 }  // namespace

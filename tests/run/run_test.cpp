@@ -1,7 +1,7 @@
 // The processing run driven through a recording platform: refusals, the
-// long-job estimate, the session folder's files and their order, write
-// failures, the completion report and stopping.
-
+// long-job estimate, the session folder's files and their order, failures
+// at the start, stopping at every point, rasters changed since the scan,
+// and whole projects through both engines.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,40 +10,30 @@
 
 #include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
-#include "catalogue/surroundings.h"
 #include "run/run.h"
+#include "run/session.h"
+#include "run/verify.h"
 #include "solar/solar.h"
-#include "support/run_support.h"
-#include "support/fixtures.h"
+#include "support/support.h"
 
 namespace {
 
-using namespace runtest;
-
 constexpr double kLat = 45.9237;
-constexpr double kLon = 6.8694;
 
-// Records every call the run makes and lets a test act at any of them
-// (request a stop, look at the disk). Counts calls made once a stop was
-// already requested: the run must make none.
+// Records the run's calls and lets a test act at any of them. Counts calls
+// made once a stop was requested: the run must make none.
 class Recorder : public MemoryPlatform {
  public:
   std::function<void(const std::string& call)> on_call;
-  int progress_calls = 0;
-  int calls_after_stop = 0;
+  int progress_calls = 0, calls_after_stop = 0;
   bool short_indices = false;
 
-  void ConsoleLine(const std::string& t) override { Note("console"); MemoryPlatform::ConsoleLine(t); }
-  void SetStatusText(const std::string& t) override { Note("status"); MemoryPlatform::SetStatusText(t); }
-  void SetProgress(int p) override {
-    ++progress_calls;
-    MemoryPlatform::SetProgress(p);
-    Note("progress");
-  }
-  void SetReadOnly(int id, bool ro) override { Note("readonly"); MemoryPlatform::SetReadOnly(id, ro); }
-  void SetEnabled(int id, bool en) override { Note("enabled"); MemoryPlatform::SetEnabled(id, en); }
+  void ConsoleLine(const std::string& t) override { Note("console"), MemoryPlatform::ConsoleLine(t); }
+  void SetStatusText(const std::string& t) override { Note("status"), MemoryPlatform::SetStatusText(t); }
+  void SetProgress(int p) override { ++progress_calls, MemoryPlatform::SetProgress(p), Note("progress"); }
+  void SetReadOnly(int id, bool ro) override { Note("readonly"), MemoryPlatform::SetReadOnly(id, ro); }
+  void SetEnabled(int id, bool en) override { Note("enabled"), MemoryPlatform::SetEnabled(id, en); }
   std::vector<int> ListSelectedIndices() override {
-    Note("indices");
     std::vector<int> v = MemoryPlatform::ListSelectedIndices();
     if (short_indices) v.pop_back();
     return v;
@@ -53,10 +43,7 @@ class Recorder : public MemoryPlatform {
     Note("box");
     return MemoryPlatform::MessageBox(text, caption, icon, buttons, owned);
   }
-  void CompletionDialog(const CompletionReport& r) override {
-    Note("completion");
-    MemoryPlatform::CompletionDialog(r);
-  }
+  void CompletionDialog(const CompletionReport& r) override { Note("completion"), MemoryPlatform::CompletionDialog(r); }
 
  private:
   void Note(const std::string& call) {
@@ -71,31 +58,42 @@ class RunTest : public StateTest {
     StateTest::SetUp();
     Fresh();
   }
-  void Fresh() {
+  void Fresh(const std::string& session = "T1") {
     ResetProjectState();
     recorder_ = std::make_unique<Recorder>();
     SetPlatform(recorder_.get());
-    st.sesion = "T1";
+    st.sesion = session;
   }
   Recorder& rec() { return *recorder_; }
-
-  void MakeSectors(const std::vector<std::pair<int, int>>& sectors, int size) {
-    for (auto [c, r] : sectors) WritePngRgb(dir / SectorName(c, r, ".png"), size, size, GridHill(c, r, size));
-  }
-  // Scans the work directory, selects every sector, sets valid coordinates.
-  void Scan() {
+  // Scans the work directory, selects `only` (every sector when empty),
+  // sets valid coordinates.
+  void Scan(bool tif = false, const std::vector<std::string>& only = {}) {
+    st.cu_ext = tif ? 1 : 0;
+    st.admext = st.list_ext[st.cu_ext];
     st.szDirPath = dir.str();
     ASSERT_EQ(listdirect(st.szDirPath, st.admext), 1);
-    rec().ListSelectAll(true);
-    st.geoxi = kLon;
+    rec().ListSelectAll(only.empty());
+    for (const std::string& s : only) rec().ListSelect(rec().ListFindExact(s + (tif ? ".tif" : ".png")), true);
+    st.geoxi = 6.8694;
     st.geoyi = kLat;
     st.val_long = st.val_lat = 1;
   }
-  void Run() {
+  // Runs; the exit code of a fatal path, or 0 when the run ended.
+  int Run() {
     st.working = 1;
-    ProcessData();
+    try {
+      ProcessData();
+    } catch (const ProcessExit& e) {
+      return e.code;
+    }
+    return 0;
   }
   fs::path Session() const { return dir / ("Session" + st.sesion); }
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (const auto& [name, e] : Listing(Session())) names.insert(name);
+    return names;
+  }
   // A list of sectors that exist only as names: enough for everything the
   // run decides before it loads the first sector.
   void ListByHand(int n, int size) {
@@ -118,45 +116,28 @@ class RunTest : public StateTest {
   std::unique_ptr<Recorder> recorder_;
 };
 
-std::set<std::string> Names(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& [name, e] : Listing(folder)) names.insert(name);
-  return names;
-}
-
-// Number j when `names` is exactly packages 0..j-1 of the sector, else -1.
-int PackagePrefix(const std::set<std::string>& names, const std::string& id) {
-  const int j = static_cast<int>(names.size());
-  for (int p = 0; p < j; ++p)
-    if (!names.count(PackageName(id, p))) return -1;
-  return j;
-}
-
 std::array<int32_t, 12> MonthSteps(double lat) {
   std::array<int32_t, 12> s{};
   for (int m = 0; m < 12; ++m) s[m] = SolarDay(15 + kMonthStart[m], deg2rad(lat)).steps;
   return s;
 }
 
-// ------------------------------------------------- refusals and the estimate
-
 // Every way the run can decline before committing: one box, nothing on
-// disk, the flags of the previous run untouched, `working` cleared.
-TEST_F(RunTest, RefusalsShowOneBoxAndCommitNothing) {
+// disk, the flags of the previous run untouched. A long job of one sector,
+// or a short one, asks nothing.
+TEST_F(RunTest, RefusalsAndTheLongJobEstimate) {
   const std::string invalid = "Longitud and Latitude must be a valid value";
-  struct Case {
+  const struct {
     const char* label;
     int sectors, size;
     std::function<void()> arrange;
     std::string text, caption;
     BoxIcon icon;
     BoxButtons buttons;
-  };
-  const std::vector<Case> cases = {
+  } cases[] = {
       {"nothing selected", 2, 120, [&] { rec().ListSelectAll(false); },
        "There are no selected files to process in the list", "Error", BoxIcon::Warning, BoxButtons::Ok},
-      {"longitude never entered", 2, 120, [] { st.val_long = 2; }, invalid, "Error", BoxIcon::Warning,
-       BoxButtons::Ok},
+      {"longitude never entered", 2, 120, [] { st.val_long = 2; }, invalid, "Error", BoxIcon::Warning, BoxButtons::Ok},
       {"latitude invalid", 2, 120, [] { st.val_lat = 0; }, invalid, "Error", BoxIcon::Warning, BoxButtons::Ok},
       {"selection read short", 2, 120, [&] { rec().short_indices = true; },
        "Fatal error allocating index of files to process", "Error", BoxIcon::Error, BoxButtons::Ok},
@@ -169,203 +150,148 @@ TEST_F(RunTest, RefusalsShowOneBoxAndCommitNothing) {
        "Warning! Depending the size of your data, selecting too many sectors to process could take long "
        "time.\n We recommend process the data in various steps.\n Estimated time: 17.35 minutes",
        "Warning!", BoxIcon::Warning, BoxButtons::OkCancel},
+      // One sector never asks; two of 400 x 400 take well under ten minutes.
+      {"one long sector", 1, 600, [] {}, "", "", BoxIcon::Warning, BoxButtons::Ok},
+      {"short job", 2, 400, [] {}, "", "", BoxIcon::Warning, BoxButtons::Ok},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     Fresh();
     ListByHand(c.sectors, c.size);
     st.finderror = st.glbwarning = 1;
     c.arrange();
+    // A run that commits stops at its first progress position, before any
+    // sector is loaded.
+    rec().on_call = [](const std::string& call) { st.stoprequest = st.stoprequest || call == "progress"; };
     Run();
     const auto boxes = rec().boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, c.text);
-    EXPECT_EQ(boxes[0].caption, c.caption);
-    EXPECT_EQ(boxes[0].icon, c.icon);
-    EXPECT_EQ(boxes[0].buttons, c.buttons);
     EXPECT_EQ(st.working.load(), 0);
+    if (c.text.empty()) {
+      EXPECT_TRUE(boxes.empty() && fs::is_directory(Session()));
+      continue;
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(std::tuple(boxes[0].text, boxes[0].caption, boxes[0].icon, boxes[0].buttons),
+              std::tuple(c.text, c.caption, c.icon, c.buttons));
     EXPECT_EQ(st.finderror + st.glbwarning, 2);
     EXPECT_FALSE(fs::exists(Session()) || fs::exists(dir / "pr_data.vtd"));
     EXPECT_EQ(rec().progress_calls, 0);
   }
-}
-
-TEST_F(RunTest, NoLongJobBoxForOneSectorOrAShortJob) {
-  // 1 x 600 x 600 and 2 x 400 x 400: well under ten minutes.
-  for (auto [n, size] : {std::pair{1, 600}, std::pair{2, 400}}) {
-    SCOPED_TRACE(std::to_string(n) + " x " + std::to_string(size));
-    Fresh();
-    ListByHand(n, size);
-    // The first progress position (0) comes right after the commit; stop
-    // there so no sector is loaded.
-    rec().on_call = [](const std::string& call) {
-      if (call == "progress") st.stoprequest = true;
-    };
-    Run();
-    EXPECT_TRUE(rec().boxes().empty());
-    EXPECT_TRUE(fs::is_directory(Session()));
-  }
-}
-
-TEST(RunEstimate, CountsIn64Bits) {
-  // 99 x 99 sectors of 600 x 600: 3,528,360,000 pixels, past 2^31.
-  // 139 hour steps at the test latitude; two threads halve the time.
+  // 99 x 99 sectors of 600 x 600: 3,528,360,000 pixels, past 2^31; 139
+  // hour steps at the test latitude; two threads halve the time.
   EXPECT_NEAR(EstimateMinutes(99 * 99, 600, 600, kLat, 1), 3528360000.0 * 139 * kSecondsPerPixelStep / 60, 1e-6);
-  EXPECT_NEAR(EstimateMinutes(4, 600, 600, kLat, 2), 4 * 360000.0 * 139 * 5.2e-8 / 120, 1e-9);
+  EXPECT_NEAR(EstimateMinutes(4, 600, 600, kLat, 2), 4 * 360000.0 * 139 * kSecondsPerPixelStep / 120, 1e-9);
 }
 
-// ----------------------------------------------------------- one sector
+TEST(SessionId, LocalDateOrLettersDigitsDashesAndUnderscores) {
+  std::tm t{};
+  t.tm_year = 2009 - 1900, t.tm_mon = 11, t.tm_mday = 31, t.tm_hour = 23, t.tm_isdst = -1;
+  EXPECT_EQ(MakeSessionId(std::mktime(&t)), "091231");
+  const std::pair<std::string, bool> cases[] = {
+      {"run_2-b", true}, {std::string(128, 'a'), true}, {"", false}, {std::string(129, 'a'), false},
+      {"a b", false},    {"../x", false},                {"a/b", false}, {"caf\xc3\xa9", false}};
+  for (const auto& [id, ok] : cases) EXPECT_EQ(ValidSessionId(id), ok) << id;
+}
 
 TEST_F(RunTest, Sector0312WritesSeventeenFilesInOrder) {
-  MakeSectors({{3, 12}}, 120);
+  WritePngRgb(dir / "0312.png", 120, 120, [](int x, int y) { return Hill(x, y, 240, -9 * 120); });
   Scan();
   rec().progress_calls = 0;  // the scan resets the bar too
   st.finderror = st.glbwarning = 1;  // both flags start every run cleared
-  const auto steps = MonthSteps(kLat);
-
-  // At every hour step: which packages are on disk, and are the coordinate
-  // controls locked.
-  std::vector<std::set<std::string>> seen;
-  bool locked_throughout = true;
+  // At every hour step: how many packages are on disk, whole and in order,
+  // and are the coordinate controls locked.
+  std::vector<int> written;
+  bool locked = true;
   rec().on_call = [&](const std::string& call) {
     if (call != "progress" || rec().progress_calls == 1) return;  // the first is the reset to 0
-    seen.push_back(Names(Session()));
-    locked_throughout = locked_throughout && rec().read_only(ctl::kLongitude) && !rec().enabled(ctl::kFileType);
+    const auto names = Names();
+    int j = static_cast<int>(names.size());
+    for (int p = 0; p < j; ++p) j = names.count(PackageName("0312", p)) ? j : -1;
+    written.push_back(j);
+    locked = locked && rec().read_only(ctl::kLongitude) && !rec().enabled(ctl::kFileType);
   };
   Run();
-
-  ASSERT_EQ(static_cast<int32_t>(seen.size()), DaylightSteps(deg2rad(kLat)));
-  EXPECT_TRUE(locked_throughout);
-  // Packages are compressed while the next month is shaded, so a month's
-  // package may appear some steps later; but never before its month ends,
-  // never before the packages ahead of it, and never half written.
-  size_t step = 0;
-  int before = 0;
-  for (int m = 0; m < 12; ++m)
+  ASSERT_EQ(static_cast<int32_t>(written.size()), DaylightSteps(deg2rad(kLat)));
+  EXPECT_TRUE(locked);
+  // A month's package is compressed while the next month is shaded: never
+  // before its month ends, never before the packages ahead of it.
+  const auto steps = MonthSteps(kLat);
+  for (int m = 0, step = 0, before = 0; m < 12; ++m)
     for (int k = 0; k < steps[m]; ++k, ++step) {
       SCOPED_TRACE("month " + std::to_string(m) + " step " + std::to_string(k));
-      const int written = PackagePrefix(seen[step], "0312");
-      ASSERT_GE(written, before);
-      ASSERT_LE(written, m);
-      before = written;
+      ASSERT_TRUE(written[step] >= before && written[step] <= m);
+      before = written[step];
     }
-
-  std::set<std::string> expected = {"0312.png"};
-  for (int p = 0; p < 16; ++p) expected.insert("vto_package_0312_" + std::to_string(p) + ".vtp");
+  EXPECT_EQ(Names(), OutputNames({"0312"}));
   const auto files = Listing(Session());
-  EXPECT_EQ(Names(Session()), expected);
-  // Packages 11 to 15, then the elevation image.
-  const std::vector<std::string> tail = {PackageName("0312", 11), PackageName("0312", 12), PackageName("0312", 13),
-                                         PackageName("0312", 14), PackageName("0312", 15), "0312.png"};
-  for (size_t i = 1; i < tail.size(); ++i) EXPECT_LE(files.at(tail[i - 1]).time, files.at(tail[i]).time) << tail[i];
-
+  for (int p = 11; p < 16; ++p)
+    EXPECT_LE(files.at(PackageName("0312", p)).mtime_ns,
+              files.at(p < 15 ? PackageName("0312", p + 1) : "0312.png").mtime_ns);
   int w = 0, h = 0;
-  const auto elev = ReadPngValues(Session() / "0312.png", w, h);
-  ASSERT_EQ(elev.size(), 120u * 120u);
-  EXPECT_EQ(elev[5 * 120 + 7], Hill(7, 5, 240, -9 * 120));
-
+  EXPECT_EQ(ReadPngValues(Session() / "0312.png", w, h).at(5 * 120 + 7), Hill(7, 5, 240, -9 * 120));
   double lon = 0, lat = 0;
   ASSERT_TRUE(ReadCoordinatesFile((dir / "pr_data.vtd").string(), lon, lat));
   EXPECT_EQ(lat, kLat);
   EXPECT_EQ(rec().progress(), 100);
-  EXPECT_FALSE(rec().read_only(ctl::kLongitude));
-  EXPECT_TRUE(rec().enabled(ctl::kFileType));
-  const auto done = rec().completions();
-  ASSERT_EQ(done.size(), 1u);
-  EXPECT_EQ(done[0].folder, Session().string());
-  EXPECT_FALSE(done[0].finderror || done[0].glbwarning);
+  EXPECT_FALSE(rec().read_only(ctl::kLongitude) || !rec().enabled(ctl::kFileType));
+  ASSERT_EQ(rec().completions().size(), 1u);
+  EXPECT_EQ(rec().completions()[0].folder, Session().string());
+  EXPECT_FALSE(rec().completions()[0].finderror || rec().completions()[0].glbwarning);
   EXPECT_TRUE(rec().boxes().empty());
   ExpectReleased();
 }
 
-TEST_F(RunTest, SecondRunOverwritesTheSameSessionFolder) {
-  MakeSectors({{1, 1}}, 120);
-  Scan();
-  Run();
-  const auto first5 = ReadFileBytes(Session() / PackageName("0101", 5));
-  const auto first_elev = ReadFileBytes(Session() / "0101.png");
-  ASSERT_FALSE(first5.empty());
-
-  WriteFileBytes(Session() / PackageName("0101", 5), {'j', 'u', 'n', 'k'});
-  WriteFileBytes(Session() / "0101.png", {});
-  st.geoxi = -3.5;
-  Run();
-
-  EXPECT_EQ(ReadFileBytes(Session() / PackageName("0101", 5)), first5);
-  EXPECT_EQ(ReadFileBytes(Session() / "0101.png"), first_elev);
-  double lon = 0, lat = 0;
-  ASSERT_TRUE(ReadCoordinatesFile((dir / "pr_data.vtd").string(), lon, lat));
-  EXPECT_EQ(lon, -3.5);
-  ASSERT_EQ(rec().completions().size(), 2u);
-  EXPECT_EQ(Listing(Session()).size(), 17u);
-}
-
-// ------------------------------------------------------- failures at start
-
-// The coordinates file and the session folder are written like the
-// packages: a failure has its console line and the error flag, never a
-// silent success; a folder that cannot be made is named with the reason,
-// before the package errors it causes.
-TEST_F(RunTest, StartFailuresAreReported) {
-  struct Case {
+// A coordinates file or session folder that cannot be written has its line
+// (the folder with the reason, before the package errors it causes) and
+// the error flag. Far north the first months have no hour steps, so
+// package 0 is written before the first step's height warning: the
+// failure line must still come first.
+TEST_F(RunTest, StartFailuresAndConsoleOrder) {
+  const std::string high =
+      "WARNING!! Unexpected High values of elevations in 0101. Please check if your data are in the supported format";
+  const struct {
     const char* label;
+    double lat;
     std::function<void()> arrange;
-    std::string first_line;
+    std::vector<std::string> first_lines;
+  } cases[] = {
+      {"coordinates file unwritable", kLat, [&] { fs::create_directories(dir / "pr_data.vtd" / "x"); },
+       {"ERROR saving pr_data.vtd"}},
+      {"session folder blocked by a file", kLat, [&] { WriteFileBytes(Session(), {1}); },
+       {"ERROR creating session folder " + Session().string() + ": Not a directory", high, "ERROR saving package 0"}},
+      {"latitude 70", 70, [&] { fs::create_directories(Session() / PackageName("0101", 0)); },
+       {"ERROR saving package 0", high}},
   };
-  const std::vector<Case> cases = {
-      {"coordinates file unwritable", [&] { fs::create_directories(dir / "pr_data.vtd" / "x"); },
-       "ERROR saving pr_data.vtd"},
-      {"session folder blocked by a file", [&] { WriteFileBytes(Session(), {1}); },
-       "ERROR creating session folder " + Session().string() + ": Not a directory"},
-  };
-  for (const Case& c : cases) {
+  ASSERT_EQ(MonthSteps(70.0)[0], 0);
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     Fresh();
-    fs::remove_all(dir / "pr_data.vtd");
-    fs::remove_all(Session());
-    MakeSectors({{1, 1}}, 120);
+    fs::remove_all(dir.path());
+    fs::create_directories(dir.path());
+    WritePngRgb(dir / "0101.png", 200, 200, [](int x, int y) { return x + y == 0 ? 9000u : 1000u; });
     Scan();
+    st.geoyi = c.lat;
     c.arrange();
     Run();
     const auto lines = rec().console();
-    EXPECT_EQ(lines.empty() ? "" : lines[0], c.first_line);
-    const auto done = rec().completions();
-    ASSERT_EQ(done.size(), 1u);
-    EXPECT_TRUE(done[0].finderror);
+    ASSERT_GE(lines.size(), c.first_lines.size());
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + static_cast<ptrdiff_t>(c.first_lines.size())),
+              c.first_lines);
+    ASSERT_EQ(rec().completions().size(), 1u);
+    EXPECT_TRUE(rec().completions()[0].finderror);
     ExpectReleased();
   }
 }
 
-// Far north the first months have no hour steps, so package 0 is written
-// before the sector's first step gives its height warning: the failure
-// line must still come first, as when each file is written on the spot.
-TEST_F(RunTest, ConsoleOrderHoldsWhenTheFirstMonthsHaveNoSteps) {
-  WritePngRgb(dir / "0101.png", 200, 200, [](int x, int y) { return x == 0 && y == 0 ? 9000u : 1000u; });
-  Scan();
-  st.geoyi = 70.0;
-  ASSERT_EQ(MonthSteps(70.0)[0], 0);
-  fs::create_directories(Session() / PackageName("0101", 0));
-  Run();
-  const std::vector<std::string> expected = {
-      "ERROR saving package 0",
-      "WARNING!! Unexpected High values of elevations in 0101. Please check if your data are in the "
-      "supported format"};
-  EXPECT_EQ(rec().console(), expected);
-}
-
-// ---------------------------------------------------------------- stopping
-
 TEST_F(RunTest, AStopWritesNothingFurtherAndSaysNothingFurther) {
-  MakeSectors({{1, 1}, {1, 2}}, 120);
+  MakeProject(dir.path(), 1, 2, 120);
   Scan();
   const auto steps = MonthSteps(kLat);
   const int32_t total = DaylightSteps(deg2rad(kLat));
-
-  struct Point {
+  const struct {
     std::string label, call;
     int nth;  // stop at the nth call of that kind
-  };
-  const std::vector<Point> points = {
+  } points[] = {
       {"at the progress reset", "progress", 1},
       {"at the first hour step", "progress", 2},
       {"at January's last step, before package 0", "progress", 1 + steps[0]},
@@ -375,9 +301,9 @@ TEST_F(RunTest, AStopWritesNothingFurtherAndSaysNothingFurther) {
       {"at the last step of the run", "progress", 1 + 2 * total},
       {"in the completion dialog", "completion", 1},
   };
-  for (const Point& p : points) {
+  for (const auto& p : points) {
     SCOPED_TRACE(p.label);
-    st.sesion = "S" + std::to_string(&p - points.data());
+    st.sesion = std::string("S").append(std::to_string(&p - points));
     st.stoprequest = false;
     rec().calls_after_stop = 0;
     int count = 0;
@@ -398,6 +324,107 @@ TEST_F(RunTest, AStopWritesNothingFurtherAndSaysNothingFurther) {
   }
   EXPECT_FALSE(fs::exists(dir / "SessionS2" / PackageName("0101", 0)));
   EXPECT_FALSE(fs::exists(dir / "SessionS6" / "0102.png"));
+}
+
+// A neighbour deleted since the scan is absent, silently; one of another
+// size or unreadable gets the warning box and is then absent too: the
+// outputs are those without it. The centre deleted or of another size is
+// fatal, with the earlier sector's files whole on disk and none for the
+// broken one (of another size it was already left out of the earlier
+// sector, with its warning).
+TEST_F(RunTest, RastersChangedSinceTheScan) {
+  const std::string warn = "Warning! error loading additional data\n Results could be corrupt or not enough accurate";
+  const std::string fatal = "Fatal error loading data\n We are sorry but the application can't go on.";
+  const struct {
+    const char* label;
+    bool tif;
+    std::string raster;  // changed
+    int change;          // 0 deleted, 1 another size, 2 cut short
+    int code, boxes;
+    std::string box;
+  } cases[] = {
+      {"png neighbour deleted", false, "0203", 0, 0, 0, ""},
+      {"png neighbour of another size", false, "0203", 1, 0, 1, warn},
+      {"tif neighbour deleted", true, "0203", 0, 0, 0, ""},
+      {"tif neighbour of another size", true, "0203", 1, 0, 1, warn},
+      {"tif neighbour cut short", true, "0203", 2, 0, 1, warn},
+      {"png centre deleted", false, "0303", 0, 1, 1, "Fatal Error Loading Data.\n We are sorry"},
+      {"png centre of another size", false, "0303", 1, -1, 2, fatal},
+      {"tif centre deleted", true, "0303", 0, -1, 1, fatal},
+  };
+  std::map<std::string, std::vector<uint8_t>> without[2];
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string ext = c.tif ? ".tif" : ".png";
+    Fresh(std::string("T").append(std::to_string(&c - cases)));
+    fs::remove_all(dir.path());
+    fs::create_directories(dir.path());
+    MakeProject(dir.path(), 3, 3, 120, ext);
+    st.shade_threads = 2;
+    Scan(c.tif, c.code ? std::vector<std::string>{"0202", "0303"} : std::vector<std::string>{"0303"});
+    const fs::path raster = dir / (c.raster + ext);
+    auto bytes = ReadFileBytes(raster);
+    if (c.change == 0) fs::remove(raster);
+    if (c.change == 1 && c.tif) WriteTiffFloat(raster, 150, 120, [](int, int) { return 1000.0f; });
+    if (c.change == 1 && !c.tif) WritePngRgb(raster, 150, 120, [](int, int) { return 1000u; });
+    if (c.change == 2) WriteFileBytes(raster, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 300));
+    EXPECT_EQ(Run(), c.code);
+    const auto boxes = rec().boxes();
+    ASSERT_EQ(static_cast<int>(boxes.size()), c.boxes);
+    EXPECT_TRUE(boxes.empty() || boxes.back().text.rfind(c.box, 0) == 0) << boxes.back().text;
+    EXPECT_EQ(Names(), OutputNames({c.code ? "0202" : "0303"}));
+    EXPECT_EQ(SessionProblems(Session()), std::vector<std::string>{});
+    EXPECT_EQ(rec().completions().size(), c.code ? 0u : 1u);
+    if (c.code) continue;
+    EXPECT_FALSE(rec().completions()[0].finderror);
+    if (c.change == 0) without[c.tif] = FolderBytes(Session());
+    EXPECT_TRUE(FolderBytes(Session()) == without[c.tif]);
+  }
+}
+
+// Whole projects, PNG and TIFF, with write failures in both sectors and a
+// height warning in the second: the fast engine on three threads and the
+// reference engine on one write the same bytes; each failure has its
+// line in the order of writing each file on the spot; the session, but for
+// the failed files, verifies.
+TEST_F(RunTest, ProjectsAreTheSameForBothEngines) {
+  const std::vector<std::string> lines = {
+      "ERROR saving package 4", "ERROR saving elev png",
+      "WARNING!! Unexpected High values of elevations in 0102. Please check if your data are in the supported format",
+      "ERROR saving package 0"};
+  for (const bool tif : {false, true}) {
+    const std::string ext = tif ? ".tif" : ".png";
+    fs::remove_all(dir.path());
+    fs::create_directories(dir.path());
+    MakeProject(dir.path(), 1, 2, 120, ext);
+    if (tif) WriteTiffFloat(dir / "0102.tif", 120, 120, [](int x, int y) { return x + y ? Hill(x, y, 0, 0) : 9000.5f; });
+    else WritePngRgb(dir / "0102.png", 120, 120, [](int x, int y) { return x + y ? Hill(x, y, 0, 0) : 9000u; });
+    std::map<std::string, std::vector<uint8_t>> fast;
+    for (const bool reference : {false, true}) {  // the slow reference engine on the second sector only
+      SCOPED_TRACE(ext + (reference ? " reference" : " fast"));
+      Fresh(reference ? "R" : "F");
+      Scan(tif, reference ? std::vector<std::string>{"0102"} : std::vector<std::string>{});
+      st.shade_threads = reference ? 1 : 3;
+      st.reference_engine = reference;
+      for (const std::string& name : {PackageName("0101", 4), std::string("0101.png"), PackageName("0102", 0)})
+        fs::create_directories(Session() / name);
+      Run();
+      EXPECT_EQ(rec().console(), std::vector<std::string>(lines.begin() + (reference ? 2 : 0), lines.end()));
+      ASSERT_EQ(rec().completions().size(), 1u);
+      EXPECT_TRUE(rec().completions()[0].finderror && rec().completions()[0].glbwarning);
+      const auto files = FolderBytes(Session());
+      EXPECT_EQ(files.size(), reference ? 16u : 31u);
+      if (!reference) fast = files;
+      for (const auto& [name, bytes] : files) EXPECT_TRUE(fast[name] == bytes) << name << " differs";
+      int problems = 0;
+      VerifySession(Session().string(), [&](const std::string& l) {
+        ++problems;
+        EXPECT_TRUE(Contains(l, "0101_4.vtp") || Contains(l, "0101.png") || Contains(l, "0102_0.vtp") ||
+                    (reference && Contains(l, "0101"))) << l;
+      });
+      EXPECT_GT(problems, 0);
+    }
+  }
 }
 
 }  // namespace

@@ -1,136 +1,146 @@
-// A main window on the recording Qt platform, for the tests.
+// A main window on a Qt platform that records its boxes and dialogs instead
+// of showing them, and a project to run in it.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QString>
+#include <QPushButton>
 #include <chrono>
-#include <cstdio>
-#include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
-#include "run/session.h"
 #include "shell/main_window.h"
-#include "shell/recording_platform.h"
-#include "support/fixtures.h"
+#include "shell/qt_platform.h"
+#include "support/support.h"
 #include "terrain/graph.h"
-#include "terrain/state.h"
+
+// OK/Cancel boxes get `answer`; ending the process throws ProcessExit.
+class RecordingQtPlatform : public QtPlatform {
+ public:
+  struct Box {
+    std::string text;
+    BoxIcon icon;
+  };
+  struct Dialog {
+    std::string title;
+    std::vector<std::string> texts;  // every label and edit, in creation order
+  };
+  std::vector<Box> boxes() const { return Get(boxes_); }
+  std::vector<Dialog> dialogs() const { return Get(dialogs_); }
+  void Clear() {
+    std::lock_guard lk(mu_);
+    boxes_.clear(), dialogs_.clear();
+  }
+  int ExecDialog(QDialog& dialog) override {
+    Dialog shown{dialog.windowTitle().toStdString(), {}};
+    for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (auto* label = qobject_cast<QLabel*>(w)) shown.texts.push_back(label->text().toStdString());
+      if (auto* edit = qobject_cast<QLineEdit*>(w)) shown.texts.push_back(edit->text().toStdString());
+    }
+    std::lock_guard lk(mu_);
+    dialogs_.push_back(std::move(shown));
+    return 0;
+  }
+  [[noreturn]] void ExitProcess(int code) override { throw ProcessExit(code); }
+  std::atomic<BoxResult> answer{BoxResult::Ok};
+
+ protected:
+  BoxResult ShowBox(const std::string& text, const std::string&, BoxIcon icon, BoxButtons buttons, bool) override {
+    std::lock_guard lk(mu_);
+    boxes_.push_back({text, icon});
+    return buttons == BoxButtons::OkCancel ? answer.load() : BoxResult::Ok;
+  }
+
+ private:
+  template <class T>
+  T Get(const T& v) const {
+    std::lock_guard lk(mu_);
+    return v;
+  }
+  mutable std::mutex mu_;
+  std::vector<Box> boxes_;
+  std::vector<Dialog> dialogs_;
+};
 
 class ShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetProjectState();
-    st.sesion = MakeSessionId(std::time(nullptr));
-    plat = std::make_unique<RecordingQtPlatform>();
-    SetPlatform(plat.get());
-    win = std::make_unique<MainWindow>(*plat);
-    win->pick_directory = [this] {
-      ++picks;
-      return picked;
-    };
-    win->open_url = [this](const QUrl& url) { opened.push_back(url.toString().toStdString()); };
+    st.sesion = "t";
+    SetPlatform(&plat);
+    win = std::make_unique<MainWindow>(plat);
+    win->pick_directory = [this] { return QString::fromStdString(dir.str()); };
+    win->open_url = [](const QUrl&) {};
     win->show();
     Pump();
   }
   void TearDown() override {
     win.reset();
     Pump();
-    if (!st.pantalla) {
-      // A test closed the window, which shuts the graph window down.
+    if (!st.pantalla) {  // a test closed the window, which shuts the graph window down
       Inicia_SDL();
       PrepareWatermark();
     }
     SetPlatform(nullptr);
-    plat.reset();
     ResetProjectState();
   }
-
-  template <class T>
+  template <class T = QWidget>
   T* Ctl(int id) const {
     return win->findChild<T*>(QString::number(id));
   }
-  QListWidget* Sectors() const { return Ctl<QListWidget>(501); }
-
-  // Serves the interface thread's queue for `ms` milliseconds.
-  static void Pump(int ms = 0) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    do {
-      QApplication::processEvents(QEventLoop::AllEvents, 5);
-      if (ms) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    } while (std::chrono::steady_clock::now() < end);
-  }
-  // Serves the queue until `done` holds; false after `seconds`.
-  static bool PumpUntil(const std::function<bool()>& done, double seconds = 20.0) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      QApplication::processEvents(QEventLoop::AllEvents, 5);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    Pump();
-    return true;
-  }
-
-  bool HasBox(const std::string& text) const {
-    for (const auto& b : plat->boxes())
-      if (b.text == text) return true;
-    return false;
-  }
+  QListWidget* Sectors() const { return Ctl<QListWidget>(ctl::kSectorList); }
   std::vector<std::string> Console() const {
     std::vector<std::string> lines;
-    auto* console = Ctl<QListWidget>(502);
-    for (int i = 0; i < console->count(); ++i) lines.push_back(console->item(i)->text().toStdString());
+    for (int i = 0; i < Ctl<QListWidget>(ctl::kConsole)->count(); ++i)
+      lines.push_back(Ctl<QListWidget>(ctl::kConsole)->item(i)->text().toStdString());
     return lines;
   }
-
-  std::unique_ptr<RecordingQtPlatform> plat;
-  std::unique_ptr<MainWindow> win;
-  QString picked;
-  int picks = 0;
-  std::vector<std::string> opened;
-};
-
-// A window with a project of `n` 120 x 120 sectors in one row (heights
-// `peak` at the centre pixel if given), coordinates typed in, everything
-// selected.
-class ShellRunTest : public ShellTest {
- protected:
-  void MakeProject(int n, uint32_t peak = 0) {
-    for (int c = 1; c <= n; ++c) {
-      char name[32];
-      std::snprintf(name, sizeof name, "%02d01.png", c);
-      WritePngRgb(dir / name, 120, 120, [&](int x, int y) {
-        if (peak && x == 60 && y == 60) return peak;
-        return static_cast<uint32_t>(1000 + (x * 7 + y * 3) % 40);
-      });
+  // Serves the interface thread's queue for `ms` milliseconds, or until
+  // `done` holds (false after `seconds`).
+  static bool PumpUntil(const std::function<bool()>& done, double seconds = 240) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+      QApplication::processEvents(QEventLoop::AllEvents, 5);
+      if (done()) break;
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    picked = QString::fromStdString(dir.str());
+    QApplication::processEvents(QEventLoop::AllEvents, 5);
+    return true;
+  }
+  static void Pump(double seconds = 0) { PumpUntil([] { return false; }, seconds); }
+  bool RunEnded() { return PumpUntil([&] { return st.working == 0 && !win->hThread1.joinable(); }); }
+  // `n` 120 x 120 sectors in one row, coordinates typed in, all selected.
+  void OpenProject(int n, const GridFn& height = nullptr) {
+    MakeProject(dir.path(), n, 1, 120, ".png", height);
     win->Command(201);
     ASSERT_EQ(Sectors()->count(), n);
-    Ctl<QLineEdit>(401)->setText("-3.70379");
+    Ctl<QLineEdit>(ctl::kLongitude)->setText("-3.70379");
     win->CoordinateLeft(0);
-    Ctl<QLineEdit>(402)->setText("40.4165");
+    Ctl<QLineEdit>(ctl::kLatitude)->setText("40.4165");
     win->CoordinateLeft(1);
     win->Command(202);
   }
-  bool RunEnded(double seconds = 240) {
-    return PumpUntil([&] { return st.working == 0 && !win->hThread1.joinable(); }, seconds);
-  }
+  void Process() { Ctl<QPushButton>(204)->click(); }
+  void Cancel() { Ctl<QPushButton>(205)->click(); }
   void ExpectControlsRestored() {
     EXPECT_EQ(st.working, 0);
     EXPECT_FALSE(win->hThread1.joinable());
     EXPECT_EQ(platform().ControlText(ctl::kStatusBar), "");
-    EXPECT_FALSE(Ctl<QLineEdit>(401)->isReadOnly());
-    EXPECT_FALSE(Ctl<QLineEdit>(402)->isReadOnly());
-    EXPECT_TRUE(Ctl<QComboBox>(801)->isEnabled());
+    EXPECT_FALSE(Ctl<QLineEdit>(ctl::kLongitude)->isReadOnly() || Ctl<QLineEdit>(ctl::kLatitude)->isReadOnly());
+    EXPECT_TRUE(Ctl<QComboBox>(ctl::kFileType)->isEnabled());
   }
 
   TempDir dir;
+  RecordingQtPlatform plat;
+  std::unique_ptr<MainWindow> win;
 };

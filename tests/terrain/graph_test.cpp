@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "support/fixtures.h"
+#include "support/support.h"
 #include "terrain/raster.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <thread>
 
-#include "support/fixtures.h"
+#include "support/support.h"
 #include "terrain/raster.h"
 
 namespace {

@@ -1,56 +1,70 @@
 #include <png.h>
+#include <sys/resource.h>
 
 #include <cstring>
 
-#include "support/fixtures.h"
+#include "support/support.h"
 #include "terrain/png_raster.h"
 #include "terrain/raster.h"
 #include "terrain/state.h"
 
 namespace {
 
-// A PNG of one 8-bit colour type whose rows all hold `row` (the pixels'
-// channels, interleaved).
-void WritePngRows(const fs::path& path, int colour_type, int channels, const std::vector<uint8_t>& row, int h) {
-  std::FILE* fp = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(fp, nullptr);
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) FAIL() << "png write failed";
-  png_init_io(png, fp);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(row.size() / channels), h, 8, colour_type, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < h; ++y) png_write_row(png, row.data());
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  std::fclose(fp);
-}
-
 class RasterTest : public StateTest {};
 
-TEST_F(RasterTest, PngHeightsAreDisplayPixelValues) {
+// The height of each kind of PNG is the display value of the colour the
+// decoder makes of it: grey levels of any depth scaled to 8 bits become
+// grey colours, 16-bit samples keep their high byte, alpha is dropped,
+// palette indices give their entry's colour.
+TEST_F(RasterTest, EveryColourTypeAndDepthLoadsAsColourValues) {
   struct Case {
     const char* name;
-    int colour_type, channels;
-    std::vector<uint8_t> row;
-    std::vector<float> heights;
+    PngLayout layout;
+    std::vector<std::vector<uint32_t>> pixels;  // channels of the 4 pixels of each row
+    std::vector<uint32_t> heights;
   };
+  constexpr int kGrey = PNG_COLOR_TYPE_GRAY, kGreyA = PNG_COLOR_TYPE_GRAY_ALPHA, kRgb = PNG_COLOR_TYPE_RGB,
+                kRgba = PNG_COLOR_TYPE_RGB_ALPHA, kPal = PNG_COLOR_TYPE_PALETTE;
+  std::vector<uint32_t> pal256(256);
+  for (uint32_t i = 0; i < 256; ++i) pal256[i] = i * 0x010203u & 0xFFFFFFu;
+  const uint32_t g = 0x010101, p = 0x010203;
+  const std::vector<std::vector<uint32_t>> rgb8 = {{0, 3, 232}, {0x12, 0x34, 0x56}, {0, 34, 96}, {255, 255, 255}};
   const Case cases[] = {
-      {"rgb", PNG_COLOR_TYPE_RGB, 3, {0, 3, 232, 0x12, 0x34, 0x56, 0, 0, 0}, {1000, 0x123456, 0}},
-      {"rgba drops alpha", PNG_COLOR_TYPE_RGB_ALPHA, 4, {0, 3, 232, 255, 0x12, 0x34, 0x56, 9}, {1000, 0x123456}},
-      // Grey levels load as grey colours: level g is g * 0x010101.
-      {"grey", PNG_COLOR_TYPE_GRAY, 1, {10, 0, 255}, {657930, 0, 0xFFFFFF}},
+      {"grey 1", {kGrey, 1}, {{0}, {1}, {1}, {0}}, {0, 255 * g, 255 * g, 0}},
+      {"grey 2", {kGrey, 2}, {{0}, {1}, {2}, {3}}, {0, 85 * g, 170 * g, 255 * g}},
+      {"grey 4", {kGrey, 4}, {{0}, {1}, {7}, {15}}, {0, 17 * g, 119 * g, 255 * g}},
+      {"grey 8", {kGrey, 8}, {{0}, {10}, {128}, {255}}, {0, 10 * g, 128 * g, 255 * g}},
+      {"grey 16", {kGrey, 16}, {{0}, {0x01FF}, {0x8000}, {0xFFFF}}, {0, 1 * g, 0x80 * g, 255 * g}},
+      {"grey+alpha 16", {kGreyA, 16}, {{0x0AFF, 0xFFFF}, {0x1400, 0}, {0, 0x8000}, {0xFFFF, 0xFFFF}}, {10 * g, 20 * g, 0, 255 * g}},
+      {"rgb 8", {kRgb, 8}, rgb8, {1000, 0x123456, 8800, 0xFFFFFF}},
+      {"rgb 16", {kRgb, 16}, {{0x00FF, 0x03FF, 0xE801}, {0x1234, 0x3456, 0x5678}, {0, 0, 0}, {0xFFFF, 0xFFFF, 0xFFFF}},
+       {1000, 0x123456, 0, 0xFFFFFF}},
+      {"rgba 8", {kRgba, 8}, {{0, 3, 232, 0}, {0x12, 0x34, 0x56, 128}, {0, 0, 0, 255}, {1, 2, 3, 7}}, {1000, 0x123456, 0, p}},
+      {"palette 2", {kPal, 2, false, {1000, 8800, 0x123456, 0xFFFFFF}}, {{0}, {1}, {2}, {3}}, {1000, 8800, 0x123456, 0xFFFFFF}},
+      // Transparency changes how the decoder stores pixels, not their colour.
+      {"palette 8 + tRNS", {kPal, 8, false, pal256, {0, 128, 255}}, {{0}, {1}, {200}, {3}}, {0, p, 200 * p & 0xFFFFFF, 3 * p}},
+      {"rgb 8 interlaced", {kRgb, 8, true}, rgb8, {1000, 0x123456, 8800, 0xFFFFFF}},
   };
   TempDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    WritePngRows(dir / "0101.png", c.colour_type, c.channels, c.row, 2);
+    WritePng(dir / "0101.png", 4, 3, c.layout, [&](int x, int, int ch) { return c.pixels[x][ch]; });
     SurfacePtr s = Carga_Imagen((dir / "0101.png").string());
-    ASSERT_EQ(s->w, static_cast<int>(c.heights.size()));
-    EXPECT_EQ(s->h, 2);
-    for (int x = 0; x < s->w; ++x) EXPECT_EQ(HeightOfPixel(s.get(), nullptr, x, 1), c.heights[x]) << x;
+    ASSERT_TRUE(s);
+    for (int x = 0; x < 4; ++x)
+      for (int y = 0; y < 3; ++y) EXPECT_EQ(HeightOfPixel(s.get(), nullptr, x, y), static_cast<float>(c.heights[x])) << x << "," << y;
   }
+  // Sizes no raster has fail with the load box, without the claimed
+  // gigabytes ever being taken.
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  const long rss = ru.ru_maxrss;
+  for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{100000, 100000}, {21846, 2}, {0x7FFFFFFF, 1}}) {
+    WriteFileBytes(dir / "big.png", PngClaiming(w, h));
+    EXPECT_EQ(ExitCodeOf([&] { Carga_Imagen((dir / "big.png").string()); }), 1) << w << " x " << h;
+  }
+  getrusage(RUSAGE_SELF, &ru);
+  EXPECT_LT(ru.ru_maxrss - rss, 64 * 1024);
 }
 
 TEST_F(RasterTest, MissingPngIsFatal) {

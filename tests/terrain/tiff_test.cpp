@@ -3,58 +3,14 @@
 #include <cmath>
 #include <cstring>
 
-#include "support/fixtures.h"
+#include "support/support.h"
 #include "terrain/tiff.h"
 
 namespace {
 
-struct TiffLayout {
-  uint16_t bits = 32;
-  uint16_t format = SAMPLEFORMAT_IEEEFP;
-  uint16_t spp = 1;
-  uint16_t compression = COMPRESSION_NONE;
-  uint32_t tile = 0;  // 0: one strip
-};
-
-// Writes a w x h TIFF of the given layout; `sample(x, y)` is stored as the
-// file's sample type in each of the spp samples (little-endian host).
-void WriteTiff(const fs::path& path, uint32_t w, uint32_t h, const TiffLayout& s,
-               const std::function<double(uint32_t, uint32_t)>& sample) {
-  const size_t bytes = s.bits / 8, px = bytes * s.spp;
-  std::vector<uint8_t> img(size_t{w} * h * px);
-  for (size_t i = 0; i < img.size(); i += bytes) {
-    const double v = sample(static_cast<uint32_t>(i / px % w), static_cast<uint32_t>(i / px / w));
-    const float f = static_cast<float>(v);
-    const int64_t n = static_cast<int64_t>(v);
-    std::memcpy(&img[i], s.format == SAMPLEFORMAT_IEEEFP ? static_cast<const void*>(&f) : &n, bytes);
-  }
-  TIFF* t = TIFFOpen(path.c_str(), "w");
-  ASSERT_NE(t, nullptr);
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, s.spp);
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, s.bits);
-  TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, s.format);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, s.spp == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, s.compression);
-  if (!s.tile) {
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, h);
-    ASSERT_GE(TIFFWriteEncodedStrip(t, 0, img.data(), static_cast<tmsize_t>(img.size())), 0);
-  } else {
-    TIFFSetField(t, TIFFTAG_TILEWIDTH, s.tile);
-    TIFFSetField(t, TIFFTAG_TILELENGTH, s.tile);
-    std::vector<uint8_t> tile(size_t{s.tile} * s.tile * px, 0xAB);  // edge tiles keep the padding
-    for (uint32_t ty = 0; ty < h; ty += s.tile)
-      for (uint32_t tx = 0; tx < w; tx += s.tile) {
-        for (uint32_t r = 0; r < s.tile && ty + r < h; ++r)
-          for (uint32_t c = 0; c < s.tile && tx + c < w; ++c)
-            std::memcpy(&tile[(size_t{r} * s.tile + c) * px], &img[((size_t{ty} + r) * w + tx + c) * px], px);
-        ASSERT_GE(TIFFWriteTile(t, tile.data(), tx, ty, 0, 0), 0);
-      }
-  }
-  TIFFClose(t);
-}
+constexpr uint16_t kNone = COMPRESSION_NONE, kLzw = COMPRESSION_LZW, kDeflate = COMPRESSION_ADOBE_DEFLATE;
+constexpr uint16_t kGrey = PHOTOMETRIC_MINISBLACK, kInt = SAMPLEFORMAT_INT, kUint = SAMPLEFORMAT_UINT,
+                   kFloat = SAMPLEFORMAT_IEEEFP;
 
 class TiffTest : public StateTest {
  protected:
@@ -79,40 +35,44 @@ TEST_F(TiffTest, FloatStripsLoadBitForBitWithDiagnostics) {
   EXPECT_EQ(small->samples[19], 19.0f);
 }
 
-TEST_F(TiffTest, IntegerTiledAndCompressedLayoutsLoadAsFloatHeightsAndRgbFails) {
+// Heights equal the file's samples converted to float, whatever their
+// type, byte order, compression or organisation; edge tiles are padded.
+TEST_F(TiffTest, EverySupportedLayoutLoadsItsSamples) {
   struct Case {
     const char* name;
     TiffLayout layout;
-    double lo, hi;  // the pattern runs from lo (first sample) to hi (last)
+    double lo, hi;  // the samples run from lo (first pixel) to hi (last)
   };
   const Case cases[] = {
-      {"int16", {16, SAMPLEFORMAT_INT}, -32768, 32767},
-      {"uint16", {16, SAMPLEFORMAT_UINT}, 0, 65535},
-      {"lzw float", {32, SAMPLEFORMAT_IEEEFP, 1, COMPRESSION_LZW}, -10.25, 3000.5},
-      // Sizes that are not multiples of the tile size: edge tiles are padded.
-      {"tiled float", {32, SAMPLEFORMAT_IEEEFP, 1, COMPRESSION_NONE, 16}, 0.5, 8000.5},
-      {"tiled deflate int16", {16, SAMPLEFORMAT_INT, 1, COMPRESSION_ADOBE_DEFLATE, 32}, -500, 9000},
+      {"int8", {8, kInt}, -128, 127},
+      {"uint8", {8, kUint}, 0, 255},
+      {"int16", {16, kInt}, -32768, 32767},
+      {"uint16", {16, kUint}, 0, 65535},
+      {"int32", {32, kInt}, -2147483648.0, 2147483647.0},
+      {"uint32", {32, kUint}, 0, 4294967295.0},
+      {"float64", {64, kFloat}, -1e-3, 1e30},
+      {"lzw float32 predictor 3", {32, kFloat, 1, kGrey, kLzw, 3}, -10.25, 3000.5},
+      {"deflate int16 predictor 2", {16, kInt, 1, kGrey, kDeflate, 2}, -500, 4000},
+      {"tiled float32", {32, kFloat, 1, kGrey, kNone, 0, 16}, 0.5, 8000.5},
+      {"tiled lzw int32", {32, kInt, 1, kGrey, kLzw, 0, 32}, -9000, 9000},
+      {"big-endian uint32", {32, kUint, 1, kGrey, kNone, 0, 0, true}, 0, 4294967295.0},
+      {"big-endian tiled deflate int16", {16, kInt, 1, kGrey, kDeflate, 0, 16, true}, -32768, 32767},
   };
   const uint32_t w = 70, h = 45;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto value = [&](uint32_t x, uint32_t y) {
       const double v = c.lo + (c.hi - c.lo) * (y * w + x) / (w * h - 1);
-      return c.layout.format == SAMPLEFORMAT_IEEEFP ? v : std::floor(v);
+      return c.layout.format == kFloat ? v : std::floor(v);
     };
     WriteTiff(dir / "c.tif", w, h, c.layout, value);
     FloatRasterPtr r = Load(dir / "c.tif");
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->width, w);
-    EXPECT_EQ(r->height, h);
+    ASSERT_EQ(r->width * 1000 + r->height, w * 1000 + h);
     ASSERT_EQ(r->samples.size(), size_t{w} * h);
-    EXPECT_EQ(r->samples.back(), static_cast<float>(c.hi));
     for (uint32_t y = 0; y < h; ++y)
       for (uint32_t x = 0; x < w; ++x) ASSERT_EQ(r->samples[y * w + x], static_cast<float>(value(x, y))) << x << "," << y;
   }
-  // Three samples a pixel hold no single height.
-  WriteTiff(dir / "rgb.tif", 16, 4, {8, SAMPLEFORMAT_UINT, 3}, [](uint32_t, uint32_t) { return 0.0; });
-  EXPECT_FALSE(Load(dir / "rgb.tif"));
 }
 
 // A 2 x 2 8-bit grey TIFF written by hand, with one private tag libtiff
@@ -153,15 +113,6 @@ TEST_F(TiffTest, LibraryWarningsReachStandardError) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->samples, (std::vector<float>{10, 20, 30, 40}));
   EXPECT_NE(err.find("65000"), std::string::npos) << err;
-}
-
-TEST_F(TiffTest, TruncatedFileFails) {
-  WriteTiffFloat(dir / "whole.tif", 120, 120, [](int x, int) { return static_cast<float>(x); });
-  const std::vector<uint8_t> whole = ReadFileBytes(dir / "whole.tif");
-  WriteFileBytes(dir / "cut.tif", std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 2));
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(Load(dir / "cut.tif"));
-  testing::internal::GetCapturedStderr();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <png.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -136,6 +137,79 @@ std::vector<uint8_t> Coords(double lon, double lat) {
   return b;
 }
 
+std::vector<uint8_t> Cut(const std::vector<uint8_t>& b, size_t n) {
+  return std::vector<uint8_t>(b.begin(), b.begin() + static_cast<ptrdiff_t>(std::min(n, b.size())));
+}
+
+std::vector<uint8_t> Text(const std::string& t) { return std::vector<uint8_t>(t.begin(), t.end()); }
+
+// A PNG's IHDR claiming w x h, its CRC redone, over the file's own pixels.
+std::vector<uint8_t> Claiming(std::vector<uint8_t> png, uint32_t w, uint32_t h) {
+  for (int k = 0; k < 4; ++k) {
+    png[16 + k] = static_cast<uint8_t>(w >> (24 - 8 * k));
+    png[20 + k] = static_cast<uint8_t>(h >> (24 - 8 * k));
+  }
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 12; i < 29; ++i) {
+    crc ^= png[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  crc ^= 0xFFFFFFFFu;
+  for (int k = 0; k < 4; ++k) png[29 + k] = static_cast<uint8_t>(crc >> (24 - 8 * k));
+  return png;
+}
+
+// Inputs that once broke or nearly broke a loader: files cut at every kind
+// of place, files that are not rasters, sizes no raster has, layouts the
+// program does not take.
+void BadRasters() {
+  const std::vector<uint8_t> png = Slurp(root / "png_loader" / "rgb8_120.png");
+  for (size_t n : {size_t{7}, size_t{16}, size_t{24}, size_t{33}, size_t{40}, png.size() / 2, png.size() - 13,
+                   png.size() - 12, png.size() - 1})
+    Save("png_loader", "cut_" + std::to_string(n) + ".png", Cut(png, n));
+  Save("png_loader", "empty.png", {});
+  Save("png_loader", "html.png", Text("<!DOCTYPE html><html><body>404 Not Found</body></html>\n"));
+  Save("png_loader", "zeros.png", std::vector<uint8_t>(4096, 0));
+  std::vector<uint8_t> stamped = png;
+  std::copy_n("TSVLP", 5, stamped.begin());
+  Save("png_loader", "stamped_package.png", stamped);
+  for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{100000, 100000}, {200, 100000}, {0x7FFFFFFF, 0x7FFFFFFF},
+                             {21846, 1}, {20000, 20000}, {300, 300}})
+    Save("png_loader", "claims_" + std::to_string(w) + "x" + std::to_string(h) + ".png", Claiming(png, w, h));
+
+  const std::vector<uint8_t> tif = Slurp(root / "tiff_loader" / "float32.tif");
+  for (size_t n : {size_t{4}, size_t{8}, tif.size() / 2, tif.size() - 1})
+    Save("tiff_loader", "cut_" + std::to_string(n) + ".tif", Cut(tif, n));
+  Save("tiff_loader", "text.tif", Text("1000 1001\n"));
+  Save("tiff_loader", "be_directory_past_end.tif", {'M', 'M', 0, 42, 0x7F, 0xFF, 0xFF, 0xF0});
+  Save("tiff_loader", "directory_at_itself.tif", {'I', 'I', 42, 0, 4, 0, 0, 0});
+  Save("tiff_loader", "zero_entries.tif", {'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  Save("tiff_loader", "bigtiff_magic.tif", {'I', 'I', 43, 0, 8, 0, 0, 0});
+  Save("tiff_loader", "a_png.tif", png);
+  Tiff("palette4.tif", 16, 8, {4, SAMPLEFORMAT_UINT, 1, PHOTOMETRIC_PALETTE});
+  Tiff("bilevel_miniswhite.tif", 16, 8, {1, SAMPLEFORMAT_UINT, 1, PHOTOMETRIC_MINISWHITE});
+  Tiff("grey_alpha16.tif", 16, 8, {16, SAMPLEFORMAT_UINT, 2});
+  Tiff("uint12.tif", 16, 8, {12, SAMPLEFORMAT_UINT});
+  Tiff("float16.tif", 16, 8, {16, SAMPLEFORMAT_IEEEFP});
+  Tiff("void32.tif", 16, 8, {32, SAMPLEFORMAT_VOID});
+  Tiff("complexint32.tif", 16, 8, {32, SAMPLEFORMAT_COMPLEXINT});
+  Tiff("be_rgb16_lzw.tif", 16, 8, {16, SAMPLEFORMAT_UINT, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW, 0, 0, true});
+  // Huge claimed sizes over one short strip.
+  for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{100000, 100000}, {0xFFFFFFFF, 1}, {200, 65535}}) {
+    const fs::path tmp = root / ".seed.tif";
+    TIFF* t = TIFFOpen(tmp.c_str(), "w");
+    for (const auto& [tag, v] : {std::pair<uint32_t, uint32_t>{TIFFTAG_IMAGEWIDTH, w}, {TIFFTAG_IMAGELENGTH, h},
+                                 {TIFFTAG_BITSPERSAMPLE, 32}, {TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP},
+                                 {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK}, {TIFFTAG_ROWSPERSTRIP, h}})
+      TIFFSetField(t, tag, v);
+    std::vector<float> row(1024, 1.0f);
+    TIFFWriteRawStrip(t, 0, row.data(), static_cast<tmsize_t>(row.size() * 4));
+    TIFFClose(t);
+    Save("tiff_loader", "claims_" + std::to_string(w) + "x" + std::to_string(h) + ".tif", Slurp(tmp));
+    fs::remove(tmp);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -192,6 +266,11 @@ int main(int argc, char** argv) {
   Save("coords_file", "inf", Coords(1, -inf));
   Save("coords_file", "huge", Coords(DBL_MAX, -DBL_MAX));
   Save("coords_file", "tiny", Coords(-0.0, 4.9e-324));
+  Save("coords_file", "signalling_nan", Coords(1, std::numeric_limits<double>::signaling_NaN()));
+  std::vector<uint8_t> payload_nan = good;
+  std::fill(payload_nan.begin(), payload_nan.begin() + 8, 0xFF);
+  Save("coords_file", "payload_nan", payload_nan);
+  BadRasters();
 
   const char* texts[] = {"-3.70379", "40.4165", "90", "90.5", "-180", "+5", "5-", "1/2", "1,5", "4.1.2",
                          "Type here the Longitude", "-", ".", "1234567890123456", "1.1234567890123456",
@@ -203,5 +282,16 @@ int main(int argc, char** argv) {
       b.insert(b.end(), t, t + std::strlen(t));
       Save("checklonlat", "text_" + std::to_string(i++), b);
     }
+  // Far longer than the field, and bytes that are not ASCII.
+  const std::string odd[] = {std::string(10000, '9'), "0." + std::string(9998, '0'), "-" + std::string(9999, '0'),
+                             std::string(9990, '0') + "1.5", std::string(10000, '-'), std::string(10000, '.'),
+                             std::string(10000, '\0'), "1" + std::string(9999, ' '), "180.0000000000001",
+                             "\xef\xbc\x94\xef\xbc\x95", "3.5\xc2\xa0", std::string("\xff\xfe" "1\0" "2", 5),
+                             std::string(5000, '\xe4'), ""};
+  for (const std::string& t : odd) {
+    std::vector<uint8_t> b(1 + t.size(), static_cast<uint8_t>(i % 2));
+    std::copy(t.begin(), t.end(), b.begin() + 1);
+    Save("checklonlat", "text_" + std::to_string(i++), b);
+  }
   return 0;
 }

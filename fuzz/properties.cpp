@@ -1,0 +1,185 @@
+#include "fuzz/properties.h"
+
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "catalogue/coords.h"
+#include "catalogue/coords_file.h"
+#include "catalogue/scan.h"
+#include "platform/memory_platform.h"
+#include "terrain/png_raster.h"
+#include "terrain/raster.h"
+#include "terrain/state.h"
+#include "terrain/tiff.h"
+
+namespace {
+
+#define CHECK(cond) \
+  if (!(cond)) return std::string(__FILE__ ":") + std::to_string(__LINE__) + ": check failed: " #cond
+
+// A per-process scratch folder, in memory-backed storage when there is
+// some, so the loaders read the input through a real file.
+struct Scratch {
+  std::string dir;
+  Scratch() {
+    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    dir = std::string(base) + "/vdb-props-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir + "/project");
+    // A one-raster TIFF project: its scan reads only tags.
+    TIFF* t = TIFFOpen((dir + "/project/0101.tif").c_str(), "w");
+    if (!t) std::abort();
+    for (const auto& [tag, v] : {std::pair<uint32_t, uint32_t>{TIFFTAG_IMAGEWIDTH, 120}, {TIFFTAG_IMAGELENGTH, 120},
+                                 {TIFFTAG_BITSPERSAMPLE, 32}, {TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP},
+                                 {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK}, {TIFFTAG_ROWSPERSTRIP, 120}})
+      TIFFSetField(t, tag, v);
+    float row[120] = {};
+    for (uint32_t y = 0; y < 120; ++y) TIFFWriteScanline(t, row, y, 0);
+    TIFFClose(t);
+  }
+  ~Scratch() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+};
+
+std::string Put(const std::string& name, const uint8_t* data, size_t size) {
+  static Scratch scratch;
+  const std::string path = scratch.dir + "/" + name;
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f || (size && std::fwrite(data, 1, size, f) != size) || std::fclose(f) != 0) std::abort();
+  return path;
+}
+
+// Open file descriptors of this process: a loader must leave none open.
+size_t OpenFiles() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+// A fresh recording platform per input; the project state is reset after.
+struct Session {
+  Session() { SetPlatform(&plat); }
+  ~Session() {
+    ResetProjectState();
+    SetPlatform(nullptr);
+  }
+  MemoryPlatform plat;
+};
+
+}  // namespace
+
+std::string TiffLoaderProperty(const uint8_t* data, size_t size) {
+  const std::string path = Put("raster.tif", data, size);
+  Session session;
+  uint32_t w = 0, h = 0;
+  bool opened = false;
+  const size_t fds = OpenFiles();
+  const std::string reason = CheckTiffLayout(path, w, h, opened);
+  CHECK(opened || reason == "cannot be opened");
+  FloatRasterPtr r = Carga_Imagen_tif(path);
+  CHECK(OpenFiles() == fds);
+  if (!r) return "";
+  // What loads is what the check accepts, at the size it reports.
+  CHECK(reason.empty());
+  CHECK(r->width == w && r->height == h);
+  CHECK(r->samples.size() == size_t{w} * h);
+  float sum = 0;
+  for (uint32_t y = 0; y < h; y += (h + 7) / 8)
+    for (uint32_t x = 0; x < w; x += (w + 7) / 8) sum += TIFGetPixel(r.get(), static_cast<int32_t>(x), static_cast<int32_t>(y));
+  sum += TIFGetPixel(r.get(), static_cast<int32_t>(w - 1), static_cast<int32_t>(h - 1));
+  volatile float sink = sum;
+  (void)sink;
+  return "";
+}
+
+std::string PngLoaderProperty(const uint8_t* data, size_t size) {
+  const std::string path = Put("0101.png", data, size);
+  Session session;
+  uint32_t w = 0, h = 0;
+  const bool header = ReadPngSize(path, w, h);
+  CHECK(header == (w != 0 && h != 0));
+  if (header && (w < 120 || w > 600 || h < 120 || h > 600)) return "";
+  const size_t fds = OpenFiles();
+  try {
+    SurfacePtr s = Carga_Imagen(path);
+    CHECK(s != nullptr);
+    CHECK(s->format->BytesPerPixel == st.pantalla->format->BytesPerPixel);
+    CHECK(!header || (static_cast<uint32_t>(s->w) == w && static_cast<uint32_t>(s->h) == h));
+    uint32_t sum = 0;
+    for (int y = 0; y < s->h; y += 7)
+      for (int x = 0; x < s->w; x += 7) sum += SDLGetPixel(s.get(), x, y);
+    volatile uint32_t sink = sum;
+    (void)sink;
+  } catch (const ProcessExit& e) {
+    // The only way out is the fatal load box with exit code 1.
+    CHECK(e.code == 1);
+    CHECK(session.plat.boxes().size() == 1);
+    CHECK(session.plat.boxes()[0].text == std::string("Fatal Error Loading Data.") + kFatalTail + kSupportAddress);
+  }
+  CHECK(OpenFiles() == fds);
+  return "";
+}
+
+std::string CoordsFileProperty(const uint8_t* data, size_t size) {
+  const std::string path = Put(std::string("project/") + kCoordinatesFile, data, size);
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  Session session;
+  double lon = 7, lat = 7;
+  const bool read = ReadCoordinatesFile(path, lon, lat);
+  CHECK(size >= 16 || !read);
+  if (read) {
+    CHECK(std::isfinite(lon) && std::isfinite(lat));
+    CHECK(std::memcmp(&lon, data, 8) == 0 && std::memcmp(&lat, data + 8, 8) == 0);
+  } else {
+    CHECK(lon == 7 && lat == 7);
+  }
+  st.cu_ext = 1;
+  st.admext = ".tif";
+  CHECK(listdirect(folder, ".tif") == 1);
+  CHECK(session.plat.console().empty() && session.plat.boxes().empty());
+  CHECK((st.val_long == 1) == read && (st.val_lat == 1) == read);
+  if (read) {
+    CHECK(std::memcmp(&st.geoxi, &lon, 8) == 0 && std::memcmp(&st.geoyi, &lat, 8) == 0);
+    // The fields show the values with six decimals ("%f"), whatever their size.
+    CHECK(session.plat.ControlText(ctl::kLongitude) == std::to_string(lon));
+    CHECK(session.plat.ControlText(ctl::kLatitude) == std::to_string(lat));
+  }
+  return "";
+}
+
+std::string ChecklonlatProperty(const uint8_t* data, size_t size) {
+  if (size == 0) return "";
+  Session session;
+  const int which = data[0] & 1;
+  const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+  session.plat.SetControlText(which == 0 ? ctl::kLongitude : ctl::kLatitude, text);
+  double v = 99;
+  try {
+    v = checklonlat(which);
+  } catch (const ProcessExit&) {
+    CHECK(!"the entry ended the program");
+  }
+  const uint8_t flag = which == 0 ? st.val_long : st.val_lat;
+  CHECK(std::isfinite(v) && std::fabs(v) <= (which == 0 ? 180 : 90));
+  CHECK(flag == 0 || flag == 1);
+  if (flag == 0) {
+    CHECK(v == 0.0);
+    CHECK(session.plat.boxes().size() == (text.empty() ? 0u : 1u));
+    return "";
+  }
+  CHECK(session.plat.boxes().empty());
+  // An accepted text is a plain decimal: the C library reads the same value
+  // from the part of it the field holds (a lone sign or point reads as 0).
+  const std::string held = text.substr(0, 259);
+  CHECK(held.find_first_not_of("-.0123456789") == std::string::npos);
+  const double ref = std::strtod(held.c_str(), nullptr);
+  CHECK(std::fabs(v - ref) <= 1e-12 * std::fmax(1.0, std::fabs(ref)));
+  return "";
+}

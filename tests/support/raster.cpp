@@ -1,0 +1,256 @@
+#include <png.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "support/support.h"
+
+namespace {
+
+void PutBE32(std::vector<uint8_t>& b, uint32_t v) {
+  for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(v >> s));
+}
+
+void Chunk(std::vector<uint8_t>& b, const char* type, const std::vector<uint8_t>& data) {
+  PutBE32(b, static_cast<uint32_t>(data.size()));
+  const size_t start = b.size();
+  b.insert(b.end(), type, type + 4);
+  b.insert(b.end(), data.begin(), data.end());
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = start; i < b.size(); ++i) {
+    crc ^= b[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  PutBE32(b, crc ^ 0xFFFFFFFFu);
+}
+
+// n-byte values of a TIFF held in memory, in the file's byte order.
+uint32_t Get(const std::vector<uint8_t>& b, size_t at, int n) {
+  uint32_t v = 0;
+  for (int k = 0; k < n; ++k) v |= uint32_t{b.at(at + static_cast<size_t>(k))} << 8 * (b[0] == 'M' ? n - 1 - k : k);
+  return v;
+}
+void Set(std::vector<uint8_t>& b, size_t at, int n, uint32_t v) {
+  for (int k = 0; k < n; ++k) b.at(at + static_cast<size_t>(k)) = static_cast<uint8_t>(v >> 8 * (b[0] == 'M' ? n - 1 - k : k));
+}
+
+// Only plain values cross the library's longjmp: everything is prepared
+// before the jump buffer is set.
+bool EncodePng(std::FILE* fp, int w, int h, const PngLayout& layout, const png_color* palette, int palette_size,
+               png_bytep* rows) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_init_io(png, fp);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), layout.bit_depth,
+               layout.colour_type, layout.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (palette_size) png_set_PLTE(png, info, palette, palette_size);
+  if (!layout.trns.empty())
+    png_set_tRNS(png, info, layout.trns.data(), static_cast<int>(layout.trns.size()), nullptr);
+  png_write_info(png, info);
+  png_write_image(png, rows);
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+constexpr uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr uint8_t kMark[8] = {'T', 'S', 'V', 'L', 'P', 0x0A, 0x1A, 0x0A};
+// An empty IEND chunk: length 0, type, CRC.
+constexpr uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Decodes the whole image as 8-bit RGB; the reason when it cannot.
+std::string Decode(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& rgb, int& w, int& h) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return image.message;
+  image.format = PNG_FORMAT_RGB;
+  rgb.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return image.message;
+  w = static_cast<int>(image.width);
+  h = static_cast<int>(image.height);
+  return "";
+}
+
+}  // namespace
+
+void WritePng(const fs::path& path, int w, int h, const PngLayout& layout,
+              const std::function<uint32_t(int, int, int)>& sample) {
+  const int type = layout.colour_type;  // palette indices are one channel
+  const int channels = type == PNG_COLOR_TYPE_PALETTE ? 1 : (type & PNG_COLOR_MASK_COLOR ? 3 : 1) + (type & PNG_COLOR_MASK_ALPHA ? 1 : 0);
+  const size_t row_bytes = (static_cast<size_t>(w) * channels * layout.bit_depth + 7) / 8;
+  // Samples packed big-endian, most significant bits first, as PNG stores them.
+  std::vector<std::vector<png_byte>> rows(static_cast<size_t>(h), std::vector<png_byte>(row_bytes, 0));
+  std::vector<png_bytep> pointers;
+  for (int y = 0; y < h; ++y) {
+    std::vector<png_byte>& row = rows[static_cast<size_t>(y)];
+    size_t bit = 0;
+    for (int x = 0; x < w; ++x)
+      for (int c = 0; c < channels; ++c)
+        for (int k = layout.bit_depth - 1, v = static_cast<int>(sample(x, y, c)); k >= 0; --k, ++bit)
+          if (v >> k & 1) row[bit / 8] |= static_cast<png_byte>(0x80u >> (bit % 8));
+    pointers.push_back(row.data());
+  }
+  std::vector<png_color> pal;
+  for (uint32_t c : layout.palette)
+    pal.push_back(png_color{static_cast<png_byte>(c >> 16), static_cast<png_byte>(c >> 8), static_cast<png_byte>(c)});
+  std::FILE* fp = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(fp, nullptr);
+  const bool ok = EncodePng(fp, w, h, layout, pal.data(), static_cast<int>(pal.size()), pointers.data());
+  std::fclose(fp);
+  ASSERT_TRUE(ok) << "png write failed";
+}
+
+void WriteTiff(const fs::path& path, uint32_t w, uint32_t h, const TiffLayout& s,
+               const std::function<double(uint32_t, uint32_t)>& sample) {
+  TIFF* t = TIFFOpen(path.c_str(), s.big_endian ? "wb" : "wl");
+  ASSERT_NE(t, nullptr);
+  for (const auto& [tag, v] : {std::pair<uint32_t, uint32_t>{TIFFTAG_IMAGEWIDTH, w}, {TIFFTAG_IMAGELENGTH, h},
+                                {TIFFTAG_SAMPLESPERPIXEL, s.spp}, {TIFFTAG_BITSPERSAMPLE, s.bits},
+                                {TIFFTAG_SAMPLEFORMAT, s.format}, {TIFFTAG_PHOTOMETRIC, s.photometric},
+                                {TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG}, {TIFFTAG_COMPRESSION, s.compression}})
+    TIFFSetField(t, tag, v);
+  if (s.predictor) TIFFSetField(t, TIFFTAG_PREDICTOR, s.predictor);
+  if (s.photometric == PHOTOMETRIC_PALETTE) {
+    std::vector<uint16_t> map(size_t{1} << s.bits);
+    TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
+  }
+  // A block of cols x rows pixels from (x0, y0), zero outside the image, in
+  // host order: libtiff swaps the samples for a big-endian file.
+  auto block = [&](uint32_t x0, uint32_t y0, uint32_t cols, uint32_t rows) {
+    std::vector<uint8_t> buf((size_t{cols} * rows * s.spp * s.bits + 7) / 8);
+    const size_t n = s.bits % 8 ? 0 : s.bits / 8;
+    for (uint32_t r = 0; r < rows && y0 + r < h && n; ++r)
+      for (uint32_t c = 0; c < cols && x0 + c < w; ++c)
+        for (size_t k = 0; k < s.spp; ++k) {
+          const double v = sample(x0 + c, y0 + r);
+          const float f = static_cast<float>(v);
+          const int64_t i = static_cast<int64_t>(v);
+          const void* from = s.format != SAMPLEFORMAT_IEEEFP ? static_cast<const void*>(&i)
+                             : n == 4                       ? static_cast<const void*>(&f)
+                                                            : static_cast<const void*>(&v);
+          std::memcpy(&buf[((size_t{r} * cols + c) * s.spp + k) * n], from, n);
+        }
+    return buf;
+  };
+  if (s.tile) {
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, s.tile);
+    TIFFSetField(t, TIFFTAG_TILELENGTH, s.tile);
+    for (uint32_t y = 0; y < h; y += s.tile)
+      for (uint32_t x = 0; x < w; x += s.tile)
+        ASSERT_GE(TIFFWriteTile(t, block(x, y, s.tile, s.tile).data(), x, y, 0, 0), 0);
+  } else {
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 8);
+    for (uint32_t y = 0; y < h; ++y) ASSERT_GE(TIFFWriteScanline(t, block(0, y, w, 1).data(), y, 0), 0);
+  }
+  TIFFClose(t);
+}
+
+// Swaps the pixel region [8, directory) with the directory and the values
+// that follow it; every offset into either region moves with it.
+std::vector<uint8_t> DirectoryFirst(const std::vector<uint8_t>& in, size_t& data_start) {
+  static const int kTypeSize[] = {1, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+  const size_t ifd = Get(in, 4, 4), tail = in.size() - ifd;
+  data_start = 8 + tail;
+  auto moved = [&](uint32_t off) { return static_cast<uint32_t>(off >= ifd ? off - ifd + 8 : off + tail); };
+  std::vector<uint8_t> out(in);
+  std::rotate(out.begin() + 8, out.begin() + static_cast<ptrdiff_t>(ifd), out.end());
+  Set(out, 4, 4, 8);
+  for (uint32_t i = 0, n = Get(out, 8, 2); i < n; ++i) {
+    const size_t e = 10 + 12 * size_t{i};
+    const uint32_t tag = Get(out, e, 2), count = Get(out, e + 4, 4);
+    const int size = kTypeSize[std::min<uint32_t>(Get(out, e + 2, 2), 13)];
+    const bool inline_value = uint64_t{count} * size <= 4;
+    if (!inline_value) Set(out, e + 8, 4, moved(Get(out, e + 8, 4)));
+    if (tag != TIFFTAG_STRIPOFFSETS && tag != TIFFTAG_TILEOFFSETS) continue;
+    const size_t at = inline_value ? e + 8 : Get(out, e + 8, 4);
+    for (size_t k = 0; k < count; ++k) Set(out, at + k * size, size, moved(Get(out, at + k * size, size)));
+  }
+  return out;
+}
+
+std::vector<uint8_t> PngClaiming(uint32_t w, uint32_t h) {
+  std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  std::vector<uint8_t> ihdr;
+  PutBE32(ihdr, w);
+  PutBE32(ihdr, h);
+  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+  Chunk(b, "IHDR", ihdr);
+  // zlib header, one final stored block of 16 zero bytes (filter byte and
+  // the start of row 0), Adler-32 of those bytes.
+  std::vector<uint8_t> idat = {0x78, 0x01, 0x01, 16, 0, static_cast<uint8_t>(~16u), 0xFF};
+  idat.insert(idat.end(), 16, 0);
+  PutBE32(idat, (16u << 16) | 1u);
+  Chunk(b, "IDAT", idat);
+  Chunk(b, "IEND", {});
+  return b;
+}
+
+void WritePngRgb(const fs::path& path, int w, int h, const HeightFn& f) {
+  WritePng(path, w, h, PngLayout{}, [&](int x, int y, int c) { return f(x, y) >> (16 - 8 * c) & 0xFFu; });
+}
+
+void WriteTiffFloat(const fs::path& path, int w, int h, const FloatFn& f) {
+  WriteTiff(path, static_cast<uint32_t>(w), static_cast<uint32_t>(h), TiffLayout{},
+            [&](uint32_t x, uint32_t y) { return static_cast<double>(f(static_cast<int>(x), static_cast<int>(y))); });
+}
+
+std::vector<uint32_t> ReadPngValues(const fs::path& path, int& w, int& h) {
+  std::vector<uint32_t> out;
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  if (bytes.size() >= 8) std::copy(kSignature, kSignature + 8, bytes.begin());
+  std::vector<uint8_t> rgb;
+  const std::string why = Decode(bytes, rgb, w, h);
+  if (!why.empty()) {
+    ADD_FAILURE() << "cannot decode " << path << ": " << why;
+    return out;
+  }
+  out.resize(rgb.size() / 3);
+  for (size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<uint32_t>(rgb[i * 3]) << 16 | static_cast<uint32_t>(rgb[i * 3 + 1]) << 8 | rgb[i * 3 + 2];
+  return out;
+}
+
+std::vector<std::string> SessionProblems(const fs::path& session) {
+  std::vector<std::string> problems;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(session, ec)) {
+    const std::string name = e.path().filename().string();
+    if (name[0] == '.') {
+      problems.push_back(name + ": temporary file left behind");
+      continue;
+    }
+    if (!e.is_regular_file()) {
+      problems.push_back(name + ": not a regular file");
+      continue;
+    }
+    const std::vector<uint8_t> bytes = ReadFileBytes(e.path());
+    const bool package = EndsWith(name, ".vtp");
+    const uint8_t* head = package ? kMark : kSignature;
+    if (bytes.size() < 8 + 25 + 12 || !std::equal(head, head + 8, bytes.begin())) {
+      problems.push_back(name + ": does not start as a " + (package ? "package" : "PNG"));
+      continue;
+    }
+    if (!std::equal(kEnd, kEnd + 12, bytes.end() - 12)) {
+      problems.push_back(name + ": no end chunk (truncated)");
+      continue;
+    }
+    std::vector<uint8_t> whole(bytes), rgb;
+    std::copy(kSignature, kSignature + 8, whole.begin());
+    int w = 0, h = 0;
+    const std::string why = Decode(whole, rgb, w, h);
+    if (!why.empty()) problems.push_back(name + ": does not decode: " + why);
+  }
+  return problems;
+}
+

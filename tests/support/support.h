@@ -1,0 +1,196 @@
+// The shared test fixtures: project state, temporary folders, rasters and
+// projects on disk, folder listings, the batch driver in a child process,
+// random seeds and the stop-at-a-random-moment stress skeleton.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/memory_platform.h"
+#include "terrain/state.h"
+
+namespace fs = std::filesystem;
+
+// Resets st and installs a fresh MemoryPlatform for each test.
+class StateTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  MemoryPlatform plat;
+};
+
+// A temporary directory removed with everything in it at destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+// ---- Rasters
+using HeightFn = std::function<uint32_t(int x, int y)>;
+using FloatFn = std::function<float(int x, int y)>;
+
+// A PNG of any colour type and bit depth. `sample(x, y, c)` is channel c of
+// pixel (x, y) at the file's depth (a palette index for palette files).
+struct PngLayout {
+  int colour_type = 2;  // PNG_COLOR_TYPE_*
+  int bit_depth = 8;
+  bool interlace = false;
+  std::vector<uint32_t> palette{};  // 0x00RRGGBB entries
+  std::vector<uint8_t> trns{};      // tRNS alpha per palette entry
+};
+void WritePng(const fs::path& path, int w, int h, const PngLayout& layout,
+              const std::function<uint32_t(int, int, int)>& sample);
+// 8-bit RGB PNG whose pixel (x, y) has the colour value f(x, y).
+void WritePngRgb(const fs::path& path, int w, int h, const HeightFn& f);
+
+// A TIFF of any sample layout; each of `spp` samples of pixel (x, y) is
+// sample(x, y) stored as the file's sample type. Sizes that are not whole
+// bytes are written as zeros.
+struct TiffLayout {
+  uint16_t bits = 32;
+  uint16_t format = 3;  // SAMPLEFORMAT_IEEEFP
+  uint16_t spp = 1;
+  uint16_t photometric = 1;  // PHOTOMETRIC_MINISBLACK
+  uint16_t compression = 1;  // COMPRESSION_NONE
+  uint16_t predictor = 0;    // 0: tag not written
+  uint32_t tile = 0;         // 0: strips of 8 rows
+  bool big_endian = false;
+};
+void WriteTiff(const fs::path& path, uint32_t w, uint32_t h, const TiffLayout& layout,
+               const std::function<double(uint32_t, uint32_t)>& sample);
+void WriteTiffFloat(const fs::path& path, int w, int h, const FloatFn& f);
+
+// A PNG (or a package, signature restored) decoded independently as 8-bit
+// RGB values R*65536 + G*256 + B. Fails the test on a decode error.
+std::vector<uint32_t> ReadPngValues(const fs::path& path, int& w, int& h);
+
+std::vector<uint8_t> ReadFileBytes(const fs::path& path);
+void WriteFileBytes(const fs::path& path, const std::vector<uint8_t>& bytes);
+// The first n bytes.
+std::vector<uint8_t> Cut(const std::vector<uint8_t>& bytes, size_t n);
+// A small RGB PNG claiming w x h whose only IDAT holds a short zlib stream:
+// decoders allocate the claimed size before they find the rows missing.
+std::vector<uint8_t> PngClaiming(uint32_t w, uint32_t h);
+// A libtiff file relaid with the directory in front of the pixel data, so
+// that cutting it short removes pixels while the tags stay readable.
+// `data_start` gets the offset of the first pixel byte.
+std::vector<uint8_t> DirectoryFirst(const std::vector<uint8_t>& tiff, size_t& data_start);
+
+// ---- Projects
+// Terrain in metres around 1000: north-south ridges repeating every 120
+// pixels, a gentle swell and a 7 m raised block in each 120-pixel cell.
+// Rises stay small, so ray ranges stay short and runs quick, while low suns
+// still shade across sector borders.
+uint32_t Hill(int x, int y, int ox, int oy);
+// "CCRR" + ext.
+std::string SectorName(int col, int row, const std::string& ext);
+// Height at pixel (gx, gy) of the whole grid, row 1 at the bottom.
+using GridFn = std::function<double(int gx, int gy)>;
+// Sectors 0101 .. cols/rows of `size` pixels cut from one terrain (Hill by
+// default); ".png" rounds the heights, ".tif" stores them as float. With
+// `lonlat`, also the coordinates file pr_data.vtd.
+void MakeProject(const fs::path& work, int cols, int rows, int size, const std::string& ext = ".png",
+                 const GridFn& height = nullptr, std::optional<std::pair<double, double>> lonlat = {});
+
+// ---- Folders
+struct Entry {
+  uintmax_t size = 0;
+  uintmax_t inode = 0;
+  int64_t mtime_ns = 0;
+  bool operator==(const Entry&) const = default;
+};
+std::map<std::string, Entry> Listing(const fs::path& dir);
+std::map<std::string, std::vector<uint8_t>> FolderBytes(const fs::path& dir);
+// Problems of a session folder, one line each: a leftover temporary file, an
+// entry that is not a regular file, a file that does not start as a package
+// or PNG, lacks its end chunk or does not decode whole.
+std::vector<std::string> SessionProblems(const fs::path& session);
+// Every package and elevation name of `ids` (link the run library).
+std::set<std::string> OutputNames(const std::vector<std::string>& ids);
+// Open file descriptors of this process.
+size_t OpenFiles();
+
+// ---- Processes
+// The veltano-batch program of this build.
+fs::path BatchExe();
+
+// veltano-batch in a child process: standard input /dev/null, standard
+// output discarded, standard error collected through a pipe. A `fsize_limit`
+// above 0 becomes the child's RLIMIT_FSIZE (SIGXFSZ ignored), so that writes
+// past it fail as on a full disk.
+class BatchChild {
+ public:
+  explicit BatchChild(const std::vector<std::string>& args, long fsize_limit = 0);
+  ~BatchChild();
+  BatchChild(const BatchChild&) = delete;
+  BatchChild& operator=(const BatchChild&) = delete;
+  // False when the child closed standard error first or `seconds` passed.
+  bool WaitForText(const std::string& text, double seconds);
+  void Interrupt(int sig = SIGINT);
+  // The exit status (128 + signal when killed), or -1 after `seconds`.
+  int Wait(double seconds = 300);
+  std::string err() const;
+
+ private:
+  void Read(int fd);
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  std::thread reader_;
+  mutable std::mutex mu_;
+  std::condition_variable grew_;
+  std::string err_;
+  bool closed_ = false;
+};
+struct Outcome {
+  int code = -1;
+  std::string err;
+};
+Outcome RunBatch(const std::vector<std::string>& args, long fsize_limit = 0);
+
+// The exit code of a fatal path taken by `f`, or kNoExit.
+inline constexpr int kNoExit = 1000;
+int ExitCodeOf(const std::function<void()>& f);
+// Runs `f` in a child process; true when it ended normally within `seconds`
+// (it is killed otherwise), so that a hang fails a test instead of the run.
+bool EndsWithin(int seconds, const std::function<void()>& f);
+
+// ---- Random
+// VDB_SEED or a fixed default; recorded as the test's "seed" property and
+// printed, so that a failure can be replayed.
+unsigned TestSeed();
+// VDB_SOAK (default 1): multiplies iteration counts for a longer soak.
+unsigned SoakFactor();
+// Stops runs at random moments: `rounds` * SoakFactor() rounds of start(k),
+// a random delay below `span` seconds, then stop(k), which stops the run,
+// checks what it left and returns false when the run had ended first (the
+// delays then shrink to that run's length). Returns the rounds stopped.
+int StopStress(int rounds, double span, const std::function<void(int k)>& start,
+               const std::function<bool(int k)>& stop);
+
+// ---- Text
+// Occurrences of `line` as a whole line of `text`.
+int CountLines(const std::string& text, const std::string& line);
+bool Contains(const std::string& text, const std::string& part);
