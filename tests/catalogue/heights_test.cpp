@@ -112,6 +112,8 @@ TEST_F(RangeTest, CentreOnlyAtSeveralLatitudes) {
   EXPECT_EQ(Range(-70), 120);
   Set(4, 1);
   EXPECT_EQ(Range(0), 1);
+  Set(4, 0);  // no rise at all: no range to go by, the longest ray
+  EXPECT_EQ(Range(40), 120);
   // A quotient that does not fit becomes 120.
   Set(4, INT32_MAX);
   EXPECT_EQ(Range(60), 120);

@@ -102,7 +102,7 @@ std::vector<uint8_t> TiffWithUnknownTag() {
 
 // Warnings go to libtiff's own handler, which prints them: the program adds
 // no handler that would hide them.
-TEST_F(TiffTest, LibraryWarningsReachStandardError) {
+TEST_F(TiffTest, LibraryWarningsReachStandardErrorAndShortDataFails) {
   WriteFileBytes(dir / "w.tif", TiffWithUnknownTag());
   testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
@@ -112,6 +112,13 @@ TEST_F(TiffTest, LibraryWarningsReachStandardError) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->samples, (std::vector<float>{10, 20, 30, 40}));
   EXPECT_NE(err.find("65000"), std::string::npos) << err;
+  // Cut in the pixel data with the tags whole: the load fails.
+  std::vector<uint8_t> cut = TiffWithUnknownTag();
+  cut.resize(cut.size() - 2);
+  WriteFileBytes(dir / "cut.tif", cut);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(Load(dir / "cut.tif"));
+  testing::internal::GetCapturedStderr();
 }
 
 }  // namespace
