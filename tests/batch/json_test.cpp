@@ -7,11 +7,10 @@
 #include <cstdlib>
 
 #include "run/run.h"
-#include "support/run_support.h"
+#include "support/support.h"
 
 namespace {
 
-using namespace runtest;
 
 struct Outcome {
   int code = -1;
@@ -25,8 +24,7 @@ class ScriptTest : public ::testing::Test {
     exe = (bin ? fs::path(bin) : fs::read_symlink("/proc/self/exe").parent_path().parent_path()) / "src/batch/veltano-batch";
     if (!fs::exists(exe)) GTEST_SKIP() << "no batch driver at " << exe;
     fs::create_directories(work);
-    for (int c = 1; c <= 2; ++c)
-      for (int r = 1; r <= 2; ++r) WritePngRgb(work / SectorName(c, r, ".png"), 120, 120, GridHill(c, r, 120, 2));
+    MakeProject(work, 2, 2, 120);
   }
   Outcome Batch(const std::string& args) {
     const std::string cmd = "'" + exe.string() + "' " + args + " </dev/null >'" + (scratch / "o").string() +

@@ -66,6 +66,9 @@ TEST_F(HeightsTest, SearchMaxHOnFloatHeights) {
              }).get());
   EXPECT_EQ(r.hmax, INT32_MAX);
   EXPECT_EQ(r.x, 6);
+  // Truncation, not flooring: -5.9 reads as -5, so the rise to 0.5 is 5.
+  SearchMaxH(r, nullptr, RasterOf(120, 120, [](int x, int y) { return x == 10 && y == 20 ? 0.5f : -5.9f; }).get());
+  EXPECT_EQ(r.hmax, 5);
 }
 
 // A 600 x 600 project around sector 0505 with every name listed; the
@@ -109,6 +112,8 @@ TEST_F(RangeTest, CentreOnlyAtSeveralLatitudes) {
   EXPECT_EQ(Range(-70), 120);
   Set(4, 1);
   EXPECT_EQ(Range(0), 1);
+  Set(4, 0);  // no rise at all: no range to go by, the longest ray
+  EXPECT_EQ(Range(40), 120);
   // A quotient that does not fit becomes 120.
   Set(4, INT32_MAX);
   EXPECT_EQ(Range(60), 120);

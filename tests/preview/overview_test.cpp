@@ -14,7 +14,7 @@
 #include "run/run.h"
 #include "run/verify.h"
 #include "solar/solar.h"
-#include "support/fixtures.h"
+#include "support/support.h"
 
 namespace {
 

@@ -8,11 +8,10 @@
 
 #include "catalogue/scan.h"
 #include "run/run.h"
-#include "support/run_support.h"
+#include "support/support.h"
 
 namespace {
 
-using namespace runtest;
 
 std::map<std::string, std::vector<uint8_t>> Bytes(const fs::path& dir) {
   std::map<std::string, std::vector<uint8_t>> out;
@@ -42,8 +41,7 @@ class ResumeTest : public StateTest {
   fs::path Session(const std::string& id) const { return dir / ("Session" + id); }
   void SetUp() override {
     StateTest::SetUp();
-    for (int c = 1; c <= 2; ++c)
-      for (int r = 1; r <= 2; ++r) WritePngRgb(dir / SectorName(c, r, ".png"), 120, 120, GridHill(c, r, 120, 2));
+    MakeProject(dir.path(), 2, 2, 120);
   }
   TempDir dir;
 };

@@ -26,16 +26,6 @@ void Chunk(std::vector<uint8_t>& b, const char* type, const std::vector<uint8_t>
   PutBE32(b, crc ^ 0xFFFFFFFFu);
 }
 
-// n-byte values of a TIFF held in memory, in the file's byte order.
-uint32_t Get(const std::vector<uint8_t>& b, size_t at, int n) {
-  uint32_t v = 0;
-  for (int k = 0; k < n; ++k) v |= uint32_t{b.at(at + static_cast<size_t>(k))} << 8 * (b[0] == 'M' ? n - 1 - k : k);
-  return v;
-}
-void Set(std::vector<uint8_t>& b, size_t at, int n, uint32_t v) {
-  for (int k = 0; k < n; ++k) b.at(at + static_cast<size_t>(k)) = static_cast<uint8_t>(v >> 8 * (b[0] == 'M' ? n - 1 - k : k));
-}
-
 // Only plain values cross the library's longjmp: everything is prepared
 // before the jump buffer is set.
 bool EncodePng(std::FILE* fp, int w, int h, const PngLayout& layout, const png_color* palette, int palette_size,
@@ -154,29 +144,6 @@ void WriteTiff(const fs::path& path, uint32_t w, uint32_t h, const TiffLayout& s
     for (uint32_t y = 0; y < h; ++y) ASSERT_GE(TIFFWriteScanline(t, block(0, y, w, 1).data(), y, 0), 0);
   }
   TIFFClose(t);
-}
-
-// Swaps the pixel region [8, directory) with the directory and the values
-// that follow it; every offset into either region moves with it.
-std::vector<uint8_t> DirectoryFirst(const std::vector<uint8_t>& in, size_t& data_start) {
-  static const int kTypeSize[] = {1, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
-  const size_t ifd = Get(in, 4, 4), tail = in.size() - ifd;
-  data_start = 8 + tail;
-  auto moved = [&](uint32_t off) { return static_cast<uint32_t>(off >= ifd ? off - ifd + 8 : off + tail); };
-  std::vector<uint8_t> out(in);
-  std::rotate(out.begin() + 8, out.begin() + static_cast<ptrdiff_t>(ifd), out.end());
-  Set(out, 4, 4, 8);
-  for (uint32_t i = 0, n = Get(out, 8, 2); i < n; ++i) {
-    const size_t e = 10 + 12 * size_t{i};
-    const uint32_t tag = Get(out, e, 2), count = Get(out, e + 4, 4);
-    const int size = kTypeSize[std::min<uint32_t>(Get(out, e + 2, 2), 13)];
-    const bool inline_value = uint64_t{count} * size <= 4;
-    if (!inline_value) Set(out, e + 8, 4, moved(Get(out, e + 8, 4)));
-    if (tag != TIFFTAG_STRIPOFFSETS && tag != TIFFTAG_TILEOFFSETS) continue;
-    const size_t at = inline_value ? e + 8 : Get(out, e + 8, 4);
-    for (size_t k = 0; k < count; ++k) Set(out, at + k * size, size, moved(Get(out, at + k * size, size)));
-  }
-  return out;
 }
 
 std::vector<uint8_t> PngClaiming(uint32_t w, uint32_t h) {

@@ -90,12 +90,6 @@ std::map<std::string, std::vector<uint8_t>> FolderBytes(const fs::path& dir) {
   return out;
 }
 
-size_t OpenFiles() {
-  size_t n = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
-  return n;
-}
-
 int ExitCodeOf(const std::function<void()>& f) {
   try {
     f();

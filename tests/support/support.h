@@ -94,10 +94,6 @@ std::vector<uint8_t> Cut(const std::vector<uint8_t>& bytes, size_t n);
 // A small RGB PNG claiming w x h whose only IDAT holds a short zlib stream:
 // decoders allocate the claimed size before they find the rows missing.
 std::vector<uint8_t> PngClaiming(uint32_t w, uint32_t h);
-// A libtiff file relaid with the directory in front of the pixel data, so
-// that cutting it short removes pixels while the tags stay readable.
-// `data_start` gets the offset of the first pixel byte.
-std::vector<uint8_t> DirectoryFirst(const std::vector<uint8_t>& tiff, size_t& data_start);
 
 // ---- Projects
 // Terrain in metres around 1000: north-south ridges repeating every 120
@@ -130,8 +126,6 @@ std::map<std::string, std::vector<uint8_t>> FolderBytes(const fs::path& dir);
 std::vector<std::string> SessionProblems(const fs::path& session);
 // Every package and elevation name of `ids` (link the run library).
 std::set<std::string> OutputNames(const std::vector<std::string>& ids);
-// Open file descriptors of this process.
-size_t OpenFiles();
 
 // ---- Processes
 // The veltano-batch program of this build.

