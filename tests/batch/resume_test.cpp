@@ -1,6 +1,7 @@
-// A batch run killed at random moments, or cut short by a full disk, then
-// completed with --resume: the session folder is byte for byte that of an
-// uninterrupted run, the leftover temporary files removed and reported.
+// A batch run stopped by Ctrl-C or killed at random moments, or cut short
+// by a full disk, then completed with --resume: the session folder is byte
+// for byte that of an uninterrupted run, the leftover temporary files
+// removed and reported.
 
 #include <gtest/gtest.h>
 
@@ -36,11 +37,11 @@ TEST(ResumeFaultTest, KilledOrFullDiskThenResumedIsByteIdentical) {
   for (int k = 0; k < 4; ++k) {
     const std::string id = std::string(1, static_cast<char>('a' + k));
     const double wait = std::uniform_real_distribution<double>(0.0, span)(rng);
-    SCOPED_TRACE(testing::Message() << "killed after " << wait << " s");
+    SCOPED_TRACE(testing::Message() << "stopped after " << wait << " s");
     if (k < 3) {
       BatchChild child(args(id, false));
       std::this_thread::sleep_for(std::chrono::duration<double>(wait));
-      child.Interrupt(SIGKILL);
+      child.Interrupt(k == 0 ? SIGINT : SIGKILL);  // Ctrl-C, then kills
       child.Wait();
     } else {
       // A full disk: every file above 2 KiB fails.
