@@ -13,7 +13,9 @@
 # fails again when rerun.
 # Refuses to start while src/ has uncommitted changes, so that restoring a
 # file can never lose work. Environment: BUILD_DIR, CTEST_TIMEOUT (300),
-# JOBS (2).
+# JOBS (2), CTEST_ARGS (extra ctest arguments, e.g. "-R ^Run" to try faults
+# against a part of the suite while it is being changed; the full list is
+# always measured without it).
 set -u
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,7 +31,7 @@ while [ $# -gt 0 ]; do
     -o) out_file=$2; shift 2 ;;
     -f) faults_file=$2; shift 2 ;;
     --no-baseline) baseline=0; shift ;;
-    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
     -*) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     *) ids+=("$1"); shift ;;
   esac
@@ -71,11 +73,11 @@ failed_in() {
 # second time and count only if they fail again: on a shared machine a
 # timing-sensitive test may fail once under load.
 run_tests() {
-  ctest --test-dir "$BUILD_DIR" -j"$JOBS" --timeout "$CTEST_TIMEOUT" >"$log_dir/$1.ctest.log" 2>&1
+  ctest --test-dir "$BUILD_DIR" -j"$JOBS" --timeout "$CTEST_TIMEOUT" ${CTEST_ARGS:-} >"$log_dir/$1.ctest.log" 2>&1
   local first
   first=$(failed_in "$log_dir/$1.ctest.log")
   [ -z "$first" ] && return 0
-  ctest --test-dir "$BUILD_DIR" --rerun-failed -j"$JOBS" --timeout "$CTEST_TIMEOUT" \
+  ctest --test-dir "$BUILD_DIR" --rerun-failed -j"$JOBS" --timeout "$CTEST_TIMEOUT" ${CTEST_ARGS:-} \
     >"$log_dir/$1.rerun.log" 2>&1
   comm -12 <(printf '%s\n' "$first") <(failed_in "$log_dir/$1.rerun.log")
 }
