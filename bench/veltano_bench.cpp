@@ -1,10 +1,17 @@
 // veltano-bench: times the shading of one 600 x 600 sector-year (all eight
-// neighbours, R = 120, latitude 40, 139 hour steps) on synthetic rolling
-// hills: the reference engine, the fast engine on one thread and on
+// neighbours, R = 120, latitude 40, 139 hour steps) on a synthetic
+// terrain: the reference engine, the fast engine on one thread and on
 // N threads, in the same run.
 //
-//   veltano-bench [--threads N] [--kernel NAME] [--family png|tif] [--ref-stride K] [--stride K]
+//   veltano-bench [--threads N] [--kernel NAME] [--family png|tif] [--terrain hills|rough|flat]
+//                 [--ref-stride K] [--stride K]
 //   veltano-bench --make-project DIR
+//
+// --terrain: rolling hills (the default), rough ground that shades most
+// pixels within a few steps, or a flat plain. Beside the fast engine's
+// nominal rate (R - 1 ray points for every pixel-step) the run prints
+// what the march did per pixel-step: ray points actually read, lanes
+// shaded and stops of the vector scan for work lane by lane.
 //
 // --threads N: the fast engine's second timing (0, the default: one
 // thread per hardware thread). --kernel forces the march's vector kernel
@@ -52,6 +59,7 @@ struct Options {
   int threads = 0;
   std::string kernel;
   bool float_family = false;
+  std::string terrain = "hills";
   int ref_stride = 3;
   int stride = 1;  // fast engine: every stride-th hour step only (profiling)
   std::string project;
@@ -75,6 +83,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       const std::string f = argv[++i];
       if (f != "png" && f != "tif") return false;
       o.float_family = f == "tif";
+    } else if (a == "--terrain" && has_value) {
+      o.terrain = argv[++i];
+      if (o.terrain != "hills" && o.terrain != "rough" && o.terrain != "flat") return false;
     } else if (a == "--ref-stride" && has_value) {
       o.ref_stride = std::atoi(argv[++i]);
       if (o.ref_stride < 0) return false;
@@ -110,6 +121,18 @@ std::vector<float> Hills(int32_t side) {
       for (const Wave& w : waves) h += w.amp * std::sin(w.kx * x + w.ky * y + w.phase);
       field[static_cast<size_t>(y) * n + x] = static_cast<float>(std::floor(h));
     }
+  return field;
+}
+
+// Rough ground: the hills with steep noise of up to 300 m from pixel to
+// pixel; or a plain at one height.
+std::vector<float> Terrain(const std::string& kind, int32_t side) {
+  if (kind == "flat") return std::vector<float>(static_cast<size_t>(9) * side * side, 400.0f);
+  std::vector<float> field = Hills(side);
+  if (kind == "rough") {
+    std::mt19937_64 rng(kSeed + 1);
+    for (float& h : field) h += static_cast<float>(std::floor(Unit(rng) * 300));
+  }
   return field;
 }
 
@@ -163,11 +186,13 @@ struct Timing {
   int32_t steps = 0;          // hour steps shaded
   int64_t shaded = 0;         // pixel-steps shaded
   std::vector<int32_t> year;  // annual counts
+  MarchCounts counts;         // of the fast engine's run on several threads
 };
 
 // One sector-year through the run's sequence of calls, timing only the
-// shading itself; every `stride`-th hour step when stride > 1.
-Timing ShadeYear(bool reference, int stride, int threads = 1) {
+// shading itself; every `stride`-th hour step when stride > 1; with the
+// fast engine's counts when `count`.
+Timing ShadeYear(bool reference, int stride, int threads = 1, bool count = false) {
   st.reference_engine = reference;
   st.shade_threads = threads;
   const double phi = deg2rad(kLatitude);
@@ -175,6 +200,8 @@ Timing ShadeYear(bool reference, int stride, int threads = 1) {
   Timing t;
   uint8_t warnflags = 0;
   int32_t k_all = 0;
+  SetMarchCounting(count);
+  TakeMarchCounts();
   const auto start = std::chrono::steady_clock::now();
   const double cpu_start = CpuSeconds();
   SectorShading sector(S_tot);
@@ -192,6 +219,8 @@ Timing ShadeYear(bool reference, int stride, int threads = 1) {
   ShadeYearEnd(sector);
   t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   t.cpu = CpuSeconds() - cpu_start;
+  SetMarchCounting(false);
+  t.counts = TakeMarchCounts();
   t.year = st.presum;
   for (int32_t a : st.presum) t.shaded += a;
   ShadeEndSector();
@@ -230,8 +259,8 @@ int MakeProject(const std::string& dir) {
 }
 
 void PrintSetup(const Options& opt, int32_t S_tot) {
-  std::printf("sector %dx%d, all eight neighbours, R %d, latitude %.1f, %d hour steps, %s rasters\n", kSide,
-              kSide, kRange, kLatitude, S_tot, opt.float_family ? "float" : "PNG");
+  std::printf("sector %dx%d, all eight neighbours, R %d, latitude %.1f, %d hour steps, %s rasters, %s\n", kSide,
+              kSide, kRange, kLatitude, S_tot, opt.float_family ? "float" : "PNG", opt.terrain.c_str());
   std::printf("fast kernel %s (available:", MarchKernelName().c_str());
   for (const std::string& k : MarchKernels()) std::printf(" %s", k.c_str());
   std::printf(")\n");
@@ -258,7 +287,7 @@ int TimeEngines(Options opt, int threads) {
   const int32_t S_tot = DaylightSteps(deg2rad(kLatitude));
   PrintSetup(opt, S_tot);
   const Timing one = ShadeYear(false, opt.stride, 1);
-  const Timing all = ShadeYear(false, opt.stride, threads);
+  const Timing all = ShadeYear(false, opt.stride, threads, true);
   if (opt.stride > 1) std::printf("note: fast engine timed on one hour step in %d, not scaled\n", opt.stride);
   std::printf("shaded: %.1f %% of pixel-steps\n",
               100.0 * static_cast<double>(one.shaded) / (static_cast<double>(kSide) * kSide * S_tot));
@@ -274,6 +303,11 @@ int TimeEngines(Options opt, int threads) {
   }
   PrintEngine("fast", 1, one.seconds, S_tot);
   PrintEngine("fast", threads, all.seconds, S_tot);
+  const double pixel_steps = static_cast<double>(kSide) * kSide * all.steps;
+  std::printf("per pixel-step: %.2f ray points read (nominal %d), %.4f shaded, %.4f scan stops\n",
+              static_cast<double>(all.counts.points) / pixel_steps, kRange - 1,
+              static_cast<double>(all.counts.shades) / pixel_steps,
+              static_cast<double>(all.counts.stops) / pixel_steps);
   // Processor time as well: on a shared machine it is the steadier figure.
   std::printf("processor time: fast 1 thread %.3f s, %d threads %.3f s\n", one.cpu, threads, all.cpu);
   if (opt.ref_stride > 0)
@@ -288,7 +322,8 @@ int main(int argc, char** argv) {
   Options opt;
   if (!ParseOptions(argc, argv, opt)) {
     std::fprintf(stderr,
-                 "usage: veltano-bench [--threads N] [--kernel NAME] [--family png|tif] [--ref-stride K]\n"
+                 "usage: veltano-bench [--threads N] [--kernel NAME] [--family png|tif] [--terrain hills|rough|flat]\n"
+                 "                     [--ref-stride K] [--stride K]\n"
                  "       veltano-bench --make-project DIR\n");
     return 2;
   }
@@ -305,7 +340,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "veltano-bench: kernel %s not available here\n", opt.kernel.c_str());
     return 2;
   }
-  if (!InstallSector(Hills(kSide), kSide, opt.float_family)) {
+  if (!InstallSector(Terrain(opt.terrain, kSide), kSide, opt.float_family)) {
     std::fprintf(stderr, "veltano-bench: cannot create the sector's buffers\n");
     return 1;
   }

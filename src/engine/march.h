@@ -64,3 +64,13 @@ void MarchMaskFast(const Mosaic& mo, const SunPos& sun, int32_t R, uint8_t* mask
 bool SetMarchKernel(const std::string& name);
 std::string MarchKernelName();
 std::vector<std::string> MarchKernels();  // the available ones, narrowest first
+
+// Counts of what the fast march did, for the benchmark: ray points read
+// (a block's lanes times the steps it marched), lanes shaded, and the
+// times a block's scan stopped for work lane by lane. Off by default and
+// then free; totals over every thread since the last take.
+struct MarchCounts {
+  int64_t points = 0, shades = 0, stops = 0;
+};
+void SetMarchCounting(bool on);
+MarchCounts TakeMarchCounts();

@@ -5,6 +5,7 @@
 // PlanColumns), bounds by row (PlanBounds), the early end (RowStops), lanes
 // (Block), missing neighbours (BuildMosaic) and threads (MarchMaskFast).
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cfloat>
 #include <cmath>
@@ -103,12 +104,18 @@ struct HourPlan {
 
 struct RowScratch {
   std::vector<const float*> rows;  // by s: where lane x reads, at [x]
-  std::vector<float> lc, lcl;      // by s: lower bound of plain blocks, of blocks left of `left`
+  std::vector<float> lc, u;        // by s: bounds of lanes reading Row(Y)[x + off]
+  std::vector<float> lcb, ub;      // by s: bounds of lanes reading one column further east
+  std::vector<float> blc, bu;      // by s: bounds of the block being marched, when left of `left`
   std::vector<float> lcmin;        // by s: smallest lower bound any lane can have
   std::vector<double> stopg;       // by s: a block whose live lanes are all this high stops here
   std::vector<int32_t> Y;          // by s
   std::vector<float> g;            // the lanes' heights; +infinity: never shaded
+  MarchCounts counts;              // of the row, when counting
 };
+
+std::atomic<bool> counting{false};
+std::atomic<int64_t> counted_points{0}, counted_shades{0}, counted_stops{0};
 
 StepBound MakeBound(const HourPlan& p, const StepCol& c, int32_t ady) {
   StepBound b;
@@ -208,9 +215,7 @@ HourPlan PlanHour(const Mosaic& mo, const SunPos& sun, int32_t R) {
 void RowSteps(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
   const size_t n = static_cast<size_t>(p.R);
   rs.rows.resize(n);
-  rs.lc.resize(n);
-  rs.lcl.resize(n);
-  rs.lcmin.resize(n);
+  for (std::vector<float>* v : {&rs.lc, &rs.u, &rs.lcb, &rs.ub, &rs.blc, &rs.bu, &rs.lcmin}) v->resize(n);
   rs.Y.resize(n);
   for (int32_t s = 1; s < p.R; ++s) {
     const StepCol& c = p.col[s];
@@ -220,16 +225,13 @@ void RowSteps(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
     const int32_t ady = std::abs(y - Y);
     const StepBound* b = &p.bound[2 * static_cast<size_t>(s)];
     if (b->ady != ady) ++b;
-    if (b->ady == ady) {
-      rs.lc[s] = b->lca;
-      rs.lcl[s] = c.pre > 0 ? b->lcb : b->lca;
-      rs.lcmin[s] = b->lcmin;
-    } else {
-      const StepBound own = MakeBound(p, c, ady);
-      rs.lc[s] = own.lca;
-      rs.lcl[s] = c.pre > 0 ? own.lcb : own.lca;
-      rs.lcmin[s] = own.lcmin;
-    }
+    StepBound own;
+    if (b->ady != ady) b = &(own = MakeBound(p, c, ady));
+    rs.lc[s] = b->lca;
+    rs.u[s] = b->ua;
+    rs.lcb[s] = b->lcb;
+    rs.ub[s] = b->ub;
+    rs.lcmin[s] = b->lcmin;
   }
 }
 
@@ -277,20 +279,41 @@ void PlanRow(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
 }
 
 // First step in [lo, hi) from which no sample can shade a lane of height
-// gmin or more; hi if there is none. stopg does not grow with s, so the
-// steps that qualify are a tail of the range. Without branches: the block
-// heights are too varied for a predictor.
-int32_t StopStep(const double* stopg, int32_t lo, int32_t hi, float gmin) {
+// g or more; hi if there is none. stopg does not grow with s, so the steps
+// that qualify are a tail of the range. Neighbouring blocks of a row end
+// near each other: the search gallops out from `hint` (the last block's
+// answer) and then halves the bracket it found.
+int32_t StopStep(const double* stopg, int32_t lo, int32_t hi, double g, int32_t hint) {
   if (lo >= hi) return hi;
-  const double g = gmin;
-  const double* base = stopg + lo;
-  int32_t n = hi - lo;
-  while (n > 1) {
-    const int32_t half = n / 2;
-    base = g < base[half] ? base + half : base;
-    n -= half;
+  hint = std::clamp(hint, lo, hi - 1);
+  // The answer lies in (a, b]: step a does not qualify (or a < lo), b does (or b = hi).
+  int32_t a = hint, b = hint;
+  if (g >= stopg[hint]) {
+    for (int32_t jump = 1;; jump *= 2) {
+      a = b - jump;
+      if (a < lo) {
+        a = lo - 1;
+        break;
+      }
+      if (g < stopg[a]) break;
+      b = a;
+    }
+  } else {
+    for (int32_t jump = 1;; jump *= 2) {
+      b = a + jump;
+      if (b >= hi) {
+        b = hi;
+        break;
+      }
+      if (g >= stopg[b]) break;
+      a = b;
+    }
   }
-  return static_cast<int32_t>(base - stopg) + (g < *base ? 1 : 0);
+  while (b - a > 1) {
+    const int32_t m = a + (b - a) / 2;
+    (g >= stopg[m] ? b : a) = m;
+  }
+  return b;
 }
 
 inline int CellColumn(int32_t X, int32_t W) { return X < 0 ? 0 : (X < W ? 1 : 2); }
@@ -298,53 +321,84 @@ inline int CellRow(int32_t Y, int32_t H) { return Y >= H ? 0 : (Y >= 0 ? 1 : 2);
 
 // Lanes. A row is marched in blocks of sixteen consecutive pixels, step by
 // step; one vector comparison against the step's lc settles the block
-// unless some lane rises above it. That loop (the scan of march_kernel.h,
-// in the widest version the processor runs) holds nothing else: a lane
-// that is shaded, ended or never in the race holds the height +infinity,
-// which no sample minus it exceeds. Everything else happens only when the
-// scan stops: at a candidate, at a step for the exact formula, or where
-// the block can end early. Pixels left of every step's x + off < 0 use the
-// smaller lc of the lanes that read one column further east.
+// unless some lane rises above it, and lanes above the upper bound u with
+// a finite sample are shaded in the vector too. That loop (the scan of
+// march_kernel.h, in the widest version the processor runs) holds nothing
+// else: a lane that is shaded, ended or never in the race holds the
+// height +infinity, which no sample minus it exceeds. Everything else
+// happens only when the scan stops: at a lane between the bounds or on an
+// infinite sample, at a step for the exact formula, or where the block
+// can end early. Blocks left of `left` compare, at each step, against the
+// bounds of the lanes that read one column further east where any of
+// theirs do (the smaller lc, the larger u of the two kinds).
 //
 // One block of lanes x0 .. x0+15 of row y.
 class Block {
  public:
-  Block(const Mosaic& mo, const HourPlan& p, const RowScratch& rs, int32_t y, int32_t x0, uint8_t* mask)
-      : mo_(mo), p_(p), rs_(rs), y_(y), x0_(x0), mask_(mask) {
+  Block(const Mosaic& mo, const HourPlan& p, RowScratch& rs, int32_t y, int32_t x0)
+      : mo_(mo), p_(p), rs_(rs), y_(y), x0_(x0) {
     std::memcpy(g_, rs.g.data() + x0, sizeof g_);
   }
 
-  void March(MarchScanFn scan) {
-    Survey();
-    if (!live_) return;
-    const int32_t R = p_.R;
-    const bool left = x0_ < p_.left;
-    const float* lc = left ? rs_.lcl.data() : rs_.lc.data();
-    const int32_t* exact = left ? p_.exact_left.data() : p_.exact.data();
-    const float* const* rows = rs_.rows.data();
-    stop_ = StopStep(rs_.stopg.data(), 1, R, gmin_);
-    int32_t s = 1;
-    for (;;) {
-      uint32_t cand;
-      s = scan(rows, lc, s, std::min(stop_, *exact), x0_, g_, &cand);
-      if (cand) {
-        Resolve(s, cand);
-      } else {
-        if (s >= stop_) return;
-        ExactStep(s);  // s is *exact
-        ++exact;
-      }
-      if (!live_) return;
-      ++s;
-      if (lowest_gone_) {
-        lowest_gone_ = false;
-        Survey();
-        stop_ = StopStep(rs_.stopg.data(), s, stop_, gmin_);
-      }
+  // Marches the block and writes its lanes' mask bytes; returns the step
+  // it ended at, for the next block's search.
+  int32_t March(MarchScanFn scan, uint8_t* mask, int32_t hint) {
+    stop_ = hint;
+    const int32_t end = Run(scan, hint);
+    const int n = std::min(kLanes, p_.W - x0_);
+    for (int j = 0; j < n; ++j) mask[x0_ + j] = static_cast<uint8_t>(shaded_ >> j & 1);
+    if (counting.load(std::memory_order_relaxed)) {
+      rs_.counts.points += static_cast<int64_t>(std::max(end - 1, 0)) * n;
+      rs_.counts.shades += __builtin_popcount(shaded_);
+      rs_.counts.stops += stops_;
     }
+    return stop_;
   }
 
  private:
+  int32_t Run(MarchScanFn scan, int32_t hint) {
+    Survey();
+    if (!live_) return 0;
+    const bool left = x0_ < p_.left;
+    if (left) LeftBounds();
+    const MarchScanArgs args{rs_.rows.data(), left ? rs_.blc.data() : rs_.lc.data(),
+                             left ? rs_.bu.data() : rs_.u.data(), x0_, g_};
+    const int32_t* exact = left ? p_.exact_left.data() : p_.exact.data();
+    stop_ = StopStep(rs_.stopg.data(), 1, p_.R, gmin_, hint);
+    for (int32_t s = 1;; ++s) {
+      const int32_t end = std::min(stop_, *exact);
+      uint32_t cand = 0, sure = 0;
+      s = scan(args, s, end, &cand, &sure);
+      ++stops_;
+      shaded_ |= sure;
+      if (cand) {
+        Resolve(s, cand);
+      } else if (s == end) {
+        if (s >= stop_) return s;
+        ExactStep(s);  // s is *exact
+        ++exact;
+      }
+      if (sure || lowest_gone_) {
+        lowest_gone_ = false;
+        const float before = gmin_;
+        Survey();
+        if (!live_) return s;
+        if (gmin_ != before) stop_ = StopStep(rs_.stopg.data(), s + 1, stop_, gmin_, stop_);
+      }
+      if (!live_) return s;
+    }
+  }
+
+  // Per step, the bounds that hold for every lane of this block: lanes
+  // x < pre read one column further east, at the smaller distance.
+  void LeftBounds() {
+    for (int32_t s = 1; s < p_.R; ++s) {
+      const int32_t pre = p_.col[s].pre;
+      rs_.blc[s] = pre <= x0_ ? rs_.lc[s] : rs_.lcb[s];
+      rs_.bu[s] = pre >= x0_ + kLanes ? rs_.ub[s] : rs_.u[s];
+    }
+  }
+
   // The live lanes and the lowest of their heights.
   void Survey() {
 #if defined(__SSE2__)
@@ -368,7 +422,7 @@ class Block {
 
   // Lane j leaves the race, shaded or not.
   void End(int j, bool shaded) {
-    if (shaded) mask_[x0_ + j] = 1;
+    if (shaded) shaded_ |= 1u << j;
     if (g_[j] <= gmin_) lowest_gone_ = true;
     g_[j] = kInf;
     live_ &= ~(1u << j);
@@ -426,17 +480,30 @@ class Block {
 
   const Mosaic& mo_;
   const HourPlan& p_;
-  const RowScratch& rs_;
+  RowScratch& rs_;
   const int32_t y_, x0_;
-  uint8_t* mask_;
   float g_[kLanes];
-  uint32_t live_ = 0;
+  uint32_t live_ = 0, shaded_ = 0;
   float gmin_ = kInf;
-  int32_t stop_ = 0;
+  int32_t stop_ = 0, stops_ = 0;
   bool lowest_gone_ = false;
 };
 
+// Adds a row's counts to the totals.
+void FlushCounts(MarchCounts& c) {
+  counted_points.fetch_add(c.points, std::memory_order_relaxed);
+  counted_shades.fetch_add(c.shades, std::memory_order_relaxed);
+  counted_stops.fetch_add(c.stops, std::memory_order_relaxed);
+  c = MarchCounts{};
+}
+
 }  // namespace
+
+void SetMarchCounting(bool on) { counting.store(on); }
+
+MarchCounts TakeMarchCounts() {
+  return {counted_points.exchange(0), counted_shades.exchange(0), counted_stops.exchange(0)};
+}
 
 // Missing neighbours hold +infinity in the mosaic: a ray that reaches one
 // always stops to look, finds the cell missing and ends unshaded there.
@@ -490,8 +557,9 @@ void MarchMaskFast(const Mosaic& mo, const SunPos& sun, int32_t R, uint8_t* mask
     thread_local RowScratch rs;
     PlanRow(mo, plan, y, rs);
     uint8_t* row_mask = mask + static_cast<size_t>(y) * W;
-    std::memset(row_mask, 0, static_cast<size_t>(W));
-    for (int32_t x0 = 0; x0 < W; x0 += kLanes) Block(mo, plan, rs, y, x0, row_mask).March(scan);
+    int32_t hint = R / 2;
+    for (int32_t x0 = 0; x0 < W; x0 += kLanes) hint = Block(mo, plan, rs, y, x0).March(scan, row_mask, hint);
+    if (counting.load(std::memory_order_relaxed)) FlushCounts(rs.counts);
     if (after_row) after_row(y);
   });
 }

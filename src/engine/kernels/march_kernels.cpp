@@ -3,6 +3,7 @@
 // one is the baseline and the wider ones are taken when the processor and
 // the operating system support them.
 #include <atomic>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -15,15 +16,27 @@
 
 namespace {
 
-int32_t ScanScalar(const float* const* rows, const float* lc, int32_t first, int32_t end, int32_t x0,
-                   const float* g, uint32_t* cand) {
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+int32_t ScanScalar(const MarchScanArgs& a, int32_t first, int32_t end, uint32_t* cand, uint32_t* shaded) {
+  float* g = a.g;
   for (int32_t s = first; s < end; ++s) {
-    const float* h = rows[s] + x0;
-    const float l = lc[s];
+    const float* h = a.rows[s] + a.x0;
+    const float l = a.lc[s];
     uint32_t c = 0;
     for (int j = 0; j < kMarchLanes; ++j) c |= static_cast<uint32_t>(h[j] - g[j] > l) << j;
-    if (c) {
-      *cand = c;
+    if (!c) continue;
+    const float u = a.u[s];
+    uint32_t sure = 0, live = 0;
+    for (int j = 0; j < kMarchLanes; ++j) {
+      const bool shade = (c >> j & 1) && h[j] - g[j] > u && h[j] < kInf;
+      if (shade) g[j] = kInf;
+      sure |= static_cast<uint32_t>(shade) << j;
+      live |= static_cast<uint32_t>(g[j] < kInf) << j;
+    }
+    *shaded |= sure;
+    if ((c & ~sure) || !live) {
+      *cand = c & ~sure;
       return s;
     }
   }
@@ -34,22 +47,40 @@ int32_t ScanScalar(const float* const* rows, const float* lc, int32_t first, int
 #if defined(__SSE2__)
 inline __m128 Hits4(const float* h, __m128 g, __m128 l) { return _mm_cmpgt_ps(_mm_sub_ps(_mm_loadu_ps(h), g), l); }
 
-int32_t ScanSse2(const float* const* rows, const float* lc, int32_t first, int32_t end, int32_t x0,
-                 const float* g, uint32_t* cand) {
-  const __m128 g0 = _mm_loadu_ps(g), g1 = _mm_loadu_ps(g + 4), g2 = _mm_loadu_ps(g + 8), g3 = _mm_loadu_ps(g + 12);
-  for (int32_t s = first; s < end; ++s) {
-    const float* h = rows[s] + x0;
-    const __m128 l = _mm_set1_ps(lc[s]);
-    const __m128 m0 = Hits4(h, g0, l), m1 = Hits4(h + 4, g1, l), m2 = Hits4(h + 8, g2, l), m3 = Hits4(h + 12, g3, l);
-    // One test for the block; the lanes only once some lane passed.
-    if (_mm_movemask_ps(_mm_or_ps(_mm_or_ps(m0, m1), _mm_or_ps(m2, m3)))) {
-      *cand = static_cast<uint32_t>(_mm_movemask_ps(m0) | _mm_movemask_ps(m1) << 4 | _mm_movemask_ps(m2) << 8 |
-                                    _mm_movemask_ps(m3) << 12);
-      return s;
-    }
+// The candidates m of one step: sure shades out of the race; true when the
+// scan must stop here (lanes for the handler in *rest, or none left).
+inline bool Settle4(const float* h, float u, const __m128* m, __m128* g, uint32_t* shaded, uint32_t* rest) {
+  const __m128 inf = _mm_set1_ps(kInf), uv = _mm_set1_ps(u);
+  uint32_t sure = 0, live = 0, other = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128 hv = _mm_loadu_ps(h + 4 * i);
+    const __m128 sv = _mm_and_ps(m[i], _mm_and_ps(_mm_cmpgt_ps(_mm_sub_ps(hv, g[i]), uv), _mm_cmplt_ps(hv, inf)));
+    g[i] = _mm_or_ps(_mm_andnot_ps(sv, g[i]), _mm_and_ps(sv, inf));
+    sure |= static_cast<uint32_t>(_mm_movemask_ps(sv)) << 4 * i;
+    other |= static_cast<uint32_t>(_mm_movemask_ps(_mm_andnot_ps(sv, m[i]))) << 4 * i;
+    live |= static_cast<uint32_t>(_mm_movemask_ps(_mm_cmplt_ps(g[i], inf))) << 4 * i;
   }
-  *cand = 0;
-  return end;
+  *shaded |= sure;
+  *rest = other;
+  return other || !live;
+}
+
+int32_t ScanSse2(const MarchScanArgs& a, int32_t first, int32_t end, uint32_t* cand, uint32_t* shaded) {
+  __m128 g[4] = {_mm_loadu_ps(a.g), _mm_loadu_ps(a.g + 4), _mm_loadu_ps(a.g + 8), _mm_loadu_ps(a.g + 12)};
+  uint32_t rest = 0;
+  int32_t s = first;
+  for (; s < end; ++s) {
+    const float* h = a.rows[s] + a.x0;
+    const __m128 l = _mm_set1_ps(a.lc[s]);
+    const __m128 m[4] = {Hits4(h, g[0], l), Hits4(h + 4, g[1], l), Hits4(h + 8, g[2], l), Hits4(h + 12, g[3], l)};
+    // One test for the block; the lanes only once some lane passed.
+    if (_mm_movemask_ps(_mm_or_ps(_mm_or_ps(m[0], m[1]), _mm_or_ps(m[2], m[3]))) &&
+        Settle4(h, a.u[s], m, g, shaded, &rest))
+      break;
+  }
+  for (int i = 0; i < 4; ++i) _mm_storeu_ps(a.g + 4 * i, g[i]);
+  *cand = rest;
+  return s;
 }
 #endif
 
