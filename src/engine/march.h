@@ -35,6 +35,11 @@ struct Mosaic {
   bool present[9] = {};      // neighbourhood cell present, matflgarea order
   std::vector<float> cells;  // with a few spare floats at the end for whole-block reads
   std::vector<float> rowmax; // per mosaic row: greatest sample, NaN and missing ignored
+  // Per sector row y, the heights the march gives its pixels: MarchBaseHeight,
+  // and +infinity (never shaded) for NaN and past the row's end.
+  std::vector<float> lanes;
+  int32_t lanes_stride = 0;
+  const float* Lanes(int32_t y) const { return lanes.data() + static_cast<size_t>(y) * lanes_stride; }
   const float* Row(int32_t Y) const { return cells.data() + Offset(Y); }
   float* Row(int32_t Y) { return cells.data() + Offset(Y); }
   size_t Offset(int32_t Y) const {

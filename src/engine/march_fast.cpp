@@ -100,17 +100,31 @@ struct HourPlan {
   // every block, and for the blocks left of `left`.
   std::vector<int32_t> exact, exact_left;
   bool all_present = true;  // no ray can meet a missing neighbour
+  // Rows y >= yreg, when `regular`, cross row y + dy[s] at step s (see
+  // PlanRegular) and share the bounds below; other rows are planned alone.
+  bool regular = false;
+  int32_t yreg = 0;
+  std::vector<int32_t> dy;
+  std::vector<ptrdiff_t> rowoff;  // by s: from Row(y) to where lane x reads, at [x]
+  std::vector<float> lc, u, lcb, ub, lcmin;
+  std::vector<float> blc, bu;  // by block left of `left`, then s: that block's bounds
+};
+
+// The bounds of one row, by s: lc and u of lanes reading Row(Y)[x + off],
+// lcb and ub of lanes reading one column further east, lcmin the smallest
+// lower bound any lane can have.
+struct RowBounds {
+  const float *lc = nullptr, *u = nullptr, *lcb = nullptr, *ub = nullptr, *lcmin = nullptr;
 };
 
 struct RowScratch {
   std::vector<const float*> rows;  // by s: where lane x reads, at [x]
-  std::vector<float> lc, u;        // by s: bounds of lanes reading Row(Y)[x + off]
-  std::vector<float> lcb, ub;      // by s: bounds of lanes reading one column further east
+  std::vector<float> lc, u, lcb, ub, lcmin;  // by s: a row's own bounds, when not regular
   std::vector<float> blc, bu;      // by s: bounds of the block being marched, when left of `left`
-  std::vector<float> lcmin;        // by s: smallest lower bound any lane can have
   std::vector<double> stopg;       // by s: a block whose live lanes are all this high stops here
   std::vector<int32_t> Y;          // by s
-  std::vector<float> g;            // the lanes' heights; +infinity: never shaded
+  RowBounds b;                     // of the row being marched
+  bool regular = false;
   MarchCounts counts;              // of the row, when counting
 };
 
@@ -198,6 +212,49 @@ void PlanBounds(HourPlan& p) {
   }
 }
 
+// Block bounds: lanes x < pre read one column further east, at the
+// smaller distance; a block with lanes of both kinds at a step takes the
+// smaller lc and the larger u of the two.
+void BlockBounds(const HourPlan& p, const RowBounds& b, int32_t x0, float* lc, float* u) {
+  for (int32_t s = 1; s < p.R; ++s) {
+    const int32_t pre = p.col[s].pre;
+    lc[s] = pre <= x0 ? b.lc[s] : b.lcb[s];
+    u[s] = pre >= x0 + kLanes ? b.ub[s] : b.u[s];
+  }
+}
+
+// Rows far enough from the southern edge share their plan. Where y + fy
+// >= 0, trunc(y + fy) = y + floor(fy), as long as fy is not within `tol`
+// of a whole number (the sum's rounding then cannot cross one): each
+// such row crosses row y + dy[s] at step s, at the same distances.
+void PlanRegular(const Mosaic& mo, HourPlan& p) {
+  const size_t n = static_cast<size_t>(p.R);
+  const double tol = std::max(1e-12, (p.H + p.R + 2.0) * std::ldexp(1.0, -50));
+  p.regular = true;
+  p.dy.assign(n, 0);
+  p.rowoff.assign(n, 0);
+  for (std::vector<float>* v : {&p.lc, &p.u, &p.lcb, &p.ub, &p.lcmin}) v->assign(n, 0);
+  for (int32_t s = 1; s < p.R; ++s) {
+    const double fy = p.sy * s, fl = std::floor(fy), frac = fy - fl;
+    if (frac != 0 && (frac < tol || frac > 1 - tol)) p.regular = false;
+    const int32_t dy = static_cast<int32_t>(fl);
+    p.dy[s] = dy;
+    p.yreg = std::max(p.yreg, -dy);
+    p.rowoff[s] = static_cast<ptrdiff_t>(dy) * mo.stride + p.col[s].off;
+    const StepBound b = BoundFor(p, s, std::abs(dy));
+    p.lc[s] = b.lca;
+    p.u[s] = b.ua;
+    p.lcb[s] = b.lcb;
+    p.ub[s] = b.ub;
+    p.lcmin[s] = b.lcmin;
+  }
+  const int32_t blocks = (p.left + kLanes - 1) / kLanes;
+  p.blc.assign(static_cast<size_t>(blocks) * n, 0);
+  p.bu.assign(p.blc.size(), 0);
+  const RowBounds rb{p.lc.data(), p.u.data(), p.lcb.data(), p.ub.data(), p.lcmin.data()};
+  for (int32_t k = 0; k < blocks; ++k) BlockBounds(p, rb, k * kLanes, &p.blc[k * n], &p.bu[k * n]);
+}
+
 HourPlan PlanHour(const Mosaic& mo, const SunPos& sun, int32_t R) {
   HourPlan p;
   p.W = mo.W;
@@ -207,32 +264,40 @@ HourPlan PlanHour(const Mosaic& mo, const SunPos& sun, int32_t R) {
   PlanDirection(p, sun);
   PlanColumns(p);
   PlanBounds(p);
+  PlanRegular(mo, p);
   return p;
 }
 
-// Where row y's lanes read at every step, and the lower bounds they
-// compare against.
+// Where row y's lanes read at every step, and the bounds they compare
+// against.
 void RowSteps(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
   const size_t n = static_cast<size_t>(p.R);
   rs.rows.resize(n);
-  for (std::vector<float>* v : {&rs.lc, &rs.u, &rs.lcb, &rs.ub, &rs.blc, &rs.bu, &rs.lcmin}) v->resize(n);
   rs.Y.resize(n);
+  rs.regular = p.regular && y >= p.yreg;
+  if (rs.regular) {
+    const float* own = mo.Row(y);
+    for (int32_t s = 1; s < p.R; ++s) {
+      rs.rows[s] = own + p.rowoff[s];
+      rs.Y[s] = y + p.dy[s];
+    }
+    rs.b = RowBounds{p.lc.data(), p.u.data(), p.lcb.data(), p.ub.data(), p.lcmin.data()};
+    return;
+  }
+  for (std::vector<float>* v : {&rs.lc, &rs.u, &rs.lcb, &rs.ub, &rs.lcmin}) v->resize(n);
   for (int32_t s = 1; s < p.R; ++s) {
     const StepCol& c = p.col[s];
     const int32_t Y = static_cast<int32_t>(y + p.sy * s);
     rs.Y[s] = Y;
     rs.rows[s] = mo.Row(Y) + c.off;
-    const int32_t ady = std::abs(y - Y);
-    const StepBound* b = &p.bound[2 * static_cast<size_t>(s)];
-    if (b->ady != ady) ++b;
-    StepBound own;
-    if (b->ady != ady) b = &(own = MakeBound(p, c, ady));
-    rs.lc[s] = b->lca;
-    rs.u[s] = b->ua;
-    rs.lcb[s] = b->lcb;
-    rs.ub[s] = b->ub;
-    rs.lcmin[s] = b->lcmin;
+    const StepBound b = BoundFor(p, s, std::abs(y - Y));
+    rs.lc[s] = b.lca;
+    rs.u[s] = b.ua;
+    rs.lcb[s] = b.lcb;
+    rs.ub[s] = b.ub;
+    rs.lcmin[s] = b.lcmin;
   }
+  rs.b = RowBounds{rs.lc.data(), rs.u.data(), rs.lcb.data(), rs.ub.data(), rs.lcmin.data()};
 }
 
 // Early end. A block stops once the greatest sample on the mosaic rows its
@@ -243,39 +308,22 @@ void RowSteps(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
 // test stays on the safe side.
 void RowStops(const Mosaic& mo, const HourPlan& p, RowScratch& rs) {
   rs.stopg.resize(static_cast<size_t>(p.R));
-  float sm = -kInf;
+  // Rows with no sample to compare start the maximum at -FLT_MAX, not
+  // -infinity: every lane (all are >= 0) stops there just the same, and
+  // the sum below stays a number.
+  float sm = -FLT_MAX;
+  const float* lcmin = rs.b.lcmin;
   for (int32_t s = p.R - 1; s >= 1; --s) {
     sm = std::max(sm, mo.RowMax(rs.Y[s]));
-    double& stopg = rs.stopg[s];
-    if (sm == -kInf) {
-      stopg = -std::numeric_limits<double>::infinity();
-    } else if (sm == kInf) {
-      stopg = std::numeric_limits<double>::infinity();
-    } else {
-      const double diff = static_cast<double>(sm) - static_cast<double>(rs.lcmin[s]);
-      stopg = diff + std::fabs(diff) * 1e-15;
-    }
+    const double diff = static_cast<double>(sm) - static_cast<double>(lcmin[s]);
+    rs.stopg[s] = diff + std::fabs(diff) * 1e-15;
   }
 }
 
-// Nothing rises above a height that is not a number or is infinite: such
-// lanes, and those past the row's end, are out of the race from the start.
-void RowHeights(const Mosaic& mo, int32_t W, int32_t y, RowScratch& rs) {
-  const size_t lanes = (static_cast<size_t>(W) + kLanes - 1) / kLanes * kLanes;
-  rs.g.resize(lanes);
-  const float* own = mo.Row(y);
-  for (int32_t x = 0; x < W; ++x) {
-    const float G = MarchBaseHeight(own[x]);
-    rs.g[x] = G == G ? G : kInf;
-  }
-  std::fill(rs.g.begin() + W, rs.g.end(), kInf);
-}
-
-// Steps, bounds and lane heights of row y.
+// Steps and bounds of row y.
 void PlanRow(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
   RowSteps(mo, p, y, rs);
   RowStops(mo, p, rs);
-  RowHeights(mo, p.W, y, rs);
 }
 
 // First step in [lo, hi) from which no sample can shade a lane of height
@@ -337,7 +385,7 @@ class Block {
  public:
   Block(const Mosaic& mo, const HourPlan& p, RowScratch& rs, int32_t y, int32_t x0)
       : mo_(mo), p_(p), rs_(rs), y_(y), x0_(x0) {
-    std::memcpy(g_, rs.g.data() + x0, sizeof g_);
+    std::memcpy(g_, mo.Lanes(y) + x0, sizeof g_);
   }
 
   // Marches the block and writes its lanes' mask bytes; returns the step
@@ -360,9 +408,18 @@ class Block {
     Survey();
     if (!live_) return 0;
     const bool left = x0_ < p_.left;
-    if (left) LeftBounds();
-    const MarchScanArgs args{rs_.rows.data(), left ? rs_.blc.data() : rs_.lc.data(),
-                             left ? rs_.bu.data() : rs_.u.data(), x0_, g_};
+    MarchScanArgs args{rs_.rows.data(), rs_.b.lc, rs_.b.u, x0_, g_};
+    if (left && rs_.regular) {
+      const size_t at = static_cast<size_t>(x0_ / kLanes) * static_cast<size_t>(p_.R);
+      args.lc = p_.blc.data() + at;
+      args.u = p_.bu.data() + at;
+    } else if (left) {
+      rs_.blc.resize(static_cast<size_t>(p_.R));
+      rs_.bu.resize(static_cast<size_t>(p_.R));
+      BlockBounds(p_, rs_.b, x0_, rs_.blc.data(), rs_.bu.data());
+      args.lc = rs_.blc.data();
+      args.u = rs_.bu.data();
+    }
     const int32_t* exact = left ? p_.exact_left.data() : p_.exact.data();
     stop_ = StopStep(rs_.stopg.data(), 1, p_.R, gmin_, hint);
     for (int32_t s = 1;; ++s) {
@@ -386,16 +443,6 @@ class Block {
         if (gmin_ != before) stop_ = StopStep(rs_.stopg.data(), s + 1, stop_, gmin_, stop_);
       }
       if (!live_) return s;
-    }
-  }
-
-  // Per step, the bounds that hold for every lane of this block: lanes
-  // x < pre read one column further east, at the smaller distance.
-  void LeftBounds() {
-    for (int32_t s = 1; s < p_.R; ++s) {
-      const int32_t pre = p_.col[s].pre;
-      rs_.blc[s] = pre <= x0_ ? rs_.lc[s] : rs_.lcb[s];
-      rs_.bu[s] = pre >= x0_ + kLanes ? rs_.ub[s] : rs_.u[s];
     }
   }
 
@@ -532,6 +579,15 @@ void BuildMosaic(Mosaic& mo, int32_t pad) {
     }
     mo.rowmax[static_cast<size_t>(Y + mo.pad)] = mx;
   }
+  // Nothing rises above a height that is not a number or is infinite: such
+  // lanes, and those past the row's end, are out of the race from the start.
+  mo.lanes_stride = (mo.W + kLanes - 1) / kLanes * kLanes;
+  mo.lanes.assign(static_cast<size_t>(mo.lanes_stride) * mo.H, kInf);
+  for (int32_t y = 0; y < mo.H; ++y)
+    for (int32_t x = 0; x < mo.W; ++x) {
+      const float G = MarchBaseHeight(mo.Row(y)[x]);
+      mo.lanes[static_cast<size_t>(y) * mo.lanes_stride + x] = G == G ? G : kInf;
+    }
 }
 
 void MarchMaskFast(const Mosaic& mo, const SunPos& sun, int32_t R, uint8_t* mask, int threads,
