@@ -75,14 +75,15 @@ struct StepCol {
   double fx = 0;
   int32_t off = 0;  // floor(fx): lanes read Row(Y)[x + off]
   int32_t pre = 0;  // fx not whole: lanes x < pre have X = x + off + 1
-  double dxa = 0, dxb = 0, dxlo = 0;  // |x - X| of lanes >= pre, < pre, and a floor for any lane
+  double dxa = 0, dxb = 0;  // |x - X| of lanes >= pre, < pre
+  bool ambiguous = false;   // fx too close to a whole number: the exact formula
 };
 
 // Distances and bounds of step s for one value of |y - Y|.
 struct StepBound {
   int32_t ady = -1;  // |y - Y| these are for
   double da = 0, db = 0;
-  float lca = 0, ua = 0, lcb = 0, ub = 0, lcmin = 0;
+  float lca = 0, ua = 0, lcb = 0, ub = 0;
 };
 
 struct HourPlan {
@@ -106,22 +107,22 @@ struct HourPlan {
   int32_t yreg = 0;
   std::vector<int32_t> dy;
   std::vector<ptrdiff_t> rowoff;  // by s: from Row(y) to where lane x reads, at [x]
-  std::vector<float> lc, u, lcb, ub, lcmin;
+  std::vector<float> lc, u, lcb, ub;
   std::vector<float> blc, bu;  // by block left of `left`, then s: that block's bounds
 };
 
 // The bounds of one row, by s: lc and u of lanes reading Row(Y)[x + off],
-// lcb and ub of lanes reading one column further east, lcmin the smallest
-// lower bound any lane can have.
+// lcb and ub of lanes reading one column further east.
 struct RowBounds {
-  const float *lc = nullptr, *u = nullptr, *lcb = nullptr, *ub = nullptr, *lcmin = nullptr;
+  const float *lc = nullptr, *u = nullptr, *lcb = nullptr, *ub = nullptr;
 };
 
 struct RowScratch {
   std::vector<const float*> rows;  // by s: where lane x reads, at [x]
-  std::vector<float> lc, u, lcb, ub, lcmin;  // by s: a row's own bounds, when not regular
+  std::vector<float> lc, u, lcb, ub;  // by s: a row's own bounds, when not regular
   std::vector<float> blc, bu;      // by s: bounds of the block being marched, when left of `left`
-  std::vector<double> stopg;       // by s: a block whose live lanes are all this high stops here
+  std::vector<double> stopg, stopgl;  // by s: a block (right, left of `left`) whose live lanes are all
+                                      // this high stops here
   std::vector<int32_t> Y;          // by s
   RowBounds b;                     // of the row being marched
   bool regular = false;
@@ -141,7 +142,6 @@ StepBound MakeBound(const HourPlan& p, const StepCol& c, int32_t ady) {
   b.ua = FloatUp(b.da * p.th);
   b.lcb = LowerBound(b.db, p.tl);
   b.ub = FloatUp(b.db * p.th);
-  b.lcmin = LowerBound(std::sqrt(c.dxlo * c.dxlo + dy * dy), p.tl);
   return b;
 }
 
@@ -183,12 +183,11 @@ void PlanColumns(HourPlan& p) {
     const double fl = std::floor(c.fx);
     const double frac = c.fx - fl;
     c.off = static_cast<int32_t>(fl);
-    const bool ambiguous = frac != 0 && (frac < tol || frac > 1 - tol);
+    const bool ambiguous = c.ambiguous = frac != 0 && (frac < tol || frac > 1 - tol);
     const bool whole_west = frac == 0 && c.off < 0;
     c.pre = (frac != 0 && c.off < 0) ? std::min(-c.off, p.W) : 0;
     c.dxa = std::abs(c.off) * p.px;
     c.dxb = std::abs(c.off + 1) * p.px;
-    c.dxlo = std::max(0.0, std::floor(std::fabs(c.fx)) - 1) * p.px;
     if (ambiguous) {
       p.exact.push_back(s);
       p.exact_left.push_back(s);
@@ -233,7 +232,7 @@ void PlanRegular(const Mosaic& mo, HourPlan& p) {
   p.regular = true;
   p.dy.assign(n, 0);
   p.rowoff.assign(n, 0);
-  for (std::vector<float>* v : {&p.lc, &p.u, &p.lcb, &p.ub, &p.lcmin}) v->assign(n, 0);
+  for (std::vector<float>* v : {&p.lc, &p.u, &p.lcb, &p.ub}) v->assign(n, 0);
   for (int32_t s = 1; s < p.R; ++s) {
     const double fy = p.sy * s, fl = std::floor(fy), frac = fy - fl;
     if (frac != 0 && (frac < tol || frac > 1 - tol)) p.regular = false;
@@ -246,12 +245,11 @@ void PlanRegular(const Mosaic& mo, HourPlan& p) {
     p.u[s] = b.ua;
     p.lcb[s] = b.lcb;
     p.ub[s] = b.ub;
-    p.lcmin[s] = b.lcmin;
   }
   const int32_t blocks = (p.left + kLanes - 1) / kLanes;
   p.blc.assign(static_cast<size_t>(blocks) * n, 0);
   p.bu.assign(p.blc.size(), 0);
-  const RowBounds rb{p.lc.data(), p.u.data(), p.lcb.data(), p.ub.data(), p.lcmin.data()};
+  const RowBounds rb{p.lc.data(), p.u.data(), p.lcb.data(), p.ub.data()};
   for (int32_t k = 0; k < blocks; ++k) BlockBounds(p, rb, k * kLanes, &p.blc[k * n], &p.bu[k * n]);
 }
 
@@ -281,10 +279,10 @@ void RowSteps(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
       rs.rows[s] = own + p.rowoff[s];
       rs.Y[s] = y + p.dy[s];
     }
-    rs.b = RowBounds{p.lc.data(), p.u.data(), p.lcb.data(), p.ub.data(), p.lcmin.data()};
+    rs.b = RowBounds{p.lc.data(), p.u.data(), p.lcb.data(), p.ub.data()};
     return;
   }
-  for (std::vector<float>* v : {&rs.lc, &rs.u, &rs.lcb, &rs.ub, &rs.lcmin}) v->resize(n);
+  for (std::vector<float>* v : {&rs.lc, &rs.u, &rs.lcb, &rs.ub}) v->resize(n);
   for (int32_t s = 1; s < p.R; ++s) {
     const StepCol& c = p.col[s];
     const int32_t Y = static_cast<int32_t>(y + p.sy * s);
@@ -295,28 +293,34 @@ void RowSteps(const Mosaic& mo, const HourPlan& p, int32_t y, RowScratch& rs) {
     rs.u[s] = b.ua;
     rs.lcb[s] = b.lcb;
     rs.ub[s] = b.ub;
-    rs.lcmin[s] = b.lcmin;
   }
-  rs.b = RowBounds{rs.lc.data(), rs.u.data(), rs.lcb.data(), rs.ub.data(), rs.lcmin.data()};
+  rs.b = RowBounds{rs.lc.data(), rs.u.data(), rs.lcb.data(), rs.ub.data()};
 }
 
 // Early end. A block stops once the greatest sample on the mosaic rows its
 // rays have still to cross, minus the lowest live pixel's height, is not
-// above the smallest lc those steps can have: lc only grows along a ray,
-// and that maximum only shrinks. Here: the suffix maxima of the rows still
-// to be crossed against the smallest bound of the step, rounded up so the
-// test stays on the safe side.
+// above the smallest lc those steps have: that maximum only shrinks along
+// the ray. Here: the suffix maxima of the rows still to be crossed against
+// the suffix minima of the lower bounds, rounded up so the test stays on
+// the safe side. Lanes of blocks right of `left` read at distance |off|
+// except at ambiguous steps (|off| or |off + 1|); the others at either.
 void RowStops(const Mosaic& mo, const HourPlan& p, RowScratch& rs) {
   rs.stopg.resize(static_cast<size_t>(p.R));
+  rs.stopgl.resize(static_cast<size_t>(p.R));
   // Rows with no sample to compare start the maximum at -FLT_MAX, not
   // -infinity: every lane (all are >= 0) stops there just the same, and
-  // the sum below stays a number.
-  float sm = -FLT_MAX;
-  const float* lcmin = rs.b.lcmin;
+  // the sums below stay numbers.
+  float sm = -FLT_MAX, lo = FLT_MAX, lol = FLT_MAX;
+  const RowBounds& b = rs.b;
   for (int32_t s = p.R - 1; s >= 1; --s) {
     sm = std::max(sm, mo.RowMax(rs.Y[s]));
-    const double diff = static_cast<double>(sm) - static_cast<double>(lcmin[s]);
+    const float both = std::min(b.lc[s], b.lcb[s]);
+    lo = std::min(lo, p.col[s].ambiguous ? both : b.lc[s]);
+    lol = std::min(lol, both);
+    const double diff = static_cast<double>(sm) - static_cast<double>(lo);
+    const double diffl = static_cast<double>(sm) - static_cast<double>(lol);
     rs.stopg[s] = diff + std::fabs(diff) * 1e-15;
+    rs.stopgl[s] = diffl + std::fabs(diffl) * 1e-15;
   }
 }
 
@@ -421,7 +425,8 @@ class Block {
       args.u = rs_.bu.data();
     }
     const int32_t* exact = left ? p_.exact_left.data() : p_.exact.data();
-    stop_ = StopStep(rs_.stopg.data(), 1, p_.R, gmin_, hint);
+    const double* stopg = left ? rs_.stopgl.data() : rs_.stopg.data();
+    stop_ = StopStep(stopg, 1, p_.R, gmin_, hint);
     for (int32_t s = 1;; ++s) {
       const int32_t end = std::min(stop_, *exact);
       uint32_t cand = 0, sure = 0;
@@ -440,7 +445,7 @@ class Block {
         const float before = gmin_;
         Survey();
         if (!live_) return s;
-        if (gmin_ != before) stop_ = StopStep(rs_.stopg.data(), s + 1, stop_, gmin_, stop_);
+        if (gmin_ != before) stop_ = StopStep(stopg, s + 1, stop_, gmin_, stop_);
       }
       if (!live_) return s;
     }
