@@ -368,6 +368,19 @@ int32_t StopStep(const double* stopg, int32_t lo, int32_t hi, double g, int32_t 
   return b;
 }
 
+// Eight mask bytes (0 or 1, in memory order) from the low eight bits.
+inline uint64_t MaskBytes(uint32_t bits) {
+  // Byte i keeps bit i of a copy of the bits in every byte; adding 0x7F
+  // sets its top bit exactly when that bit was set, and nothing carries.
+  const uint64_t x = (uint64_t{bits & 0xFF} * 0x0101010101010101ull) & 0x8040201008040201ull;
+  const uint64_t v = ((x + 0x7F7F7F7F7F7F7F7Full) >> 7) & 0x0101010101010101ull;
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return __builtin_bswap64(v);
+#else
+  return v;
+#endif
+}
+
 inline int CellColumn(int32_t X, int32_t W) { return X < 0 ? 0 : (X < W ? 1 : 2); }
 inline int CellRow(int32_t Y, int32_t H) { return Y >= H ? 0 : (Y >= 0 ? 1 : 2); }
 
@@ -398,7 +411,12 @@ class Block {
     stop_ = hint;
     const int32_t end = Run(scan, hint);
     const int n = std::min(kLanes, p_.W - x0_);
-    for (int j = 0; j < n; ++j) mask[x0_ + j] = static_cast<uint8_t>(shaded_ >> j & 1);
+    if (n == kLanes) {
+      const uint64_t bytes[2] = {MaskBytes(shaded_ & 0xFF), MaskBytes(shaded_ >> 8)};
+      std::memcpy(mask + x0_, bytes, sizeof bytes);
+    } else {
+      for (int j = 0; j < n; ++j) mask[x0_ + j] = static_cast<uint8_t>(shaded_ >> j & 1);
+    }
     if (counting.load(std::memory_order_relaxed)) {
       rs_.counts.points += static_cast<int64_t>(std::max(end - 1, 0)) * n;
       rs_.counts.shades += __builtin_popcount(shaded_);
