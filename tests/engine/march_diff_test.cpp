@@ -183,6 +183,8 @@ TEST_F(Record, HourMaskMonthFieldsCountsAndGraph) {
   RecordShadow(3, 3, 11, 1, 139);
   EXPECT_EQ(SDLGetPixel(st.sfwhssup.get(), 3, 3), 1u << 15);
   EXPECT_EQ(SDLGetPixel(st.sfwhscen.get(), 3, 3), 0u);
+  RecordShadow(0, 3, 4, 1, 139);  // May: the second image's first field
+  EXPECT_EQ(SDLGetPixel(st.sfwhscen.get(), 0, 3), 1u);
 
   uint32_t c = 0;
   EXPECT_TRUE(GraphColour(1, 139, c) && c == 0xFF0000u);
