@@ -2,46 +2,32 @@
 // scripts and servers; and `verify`, the check of a session folder before
 // upload.
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
-#include "import/import.h"
 #include "run/run.h"
 #include "run/session.h"
 #include "run/verify.h"
 #include "dry_run.h"
+#include "interrupt.h"
 #include "options.h"
-#if VDB_PREVIEW
-#include "preview/overview.h"
-#endif
 #include "summary.h"
 #include "terminal_platform.h"
 #include "terrain/graph.h"
 #include "terrain/state.h"
 
 namespace {
-
-static_assert(std::atomic<bool>::is_always_lock_free, "the SIGINT handler needs a lock-free store");
-
-extern "C" void OnInterrupt(int) { st.stoprequest.store(true); }
-
-// Ctrl-C asks the run to stop at its next check. A second Ctrl-C ends the
-// process at once (the handler resets itself); no restart, so a pending
-// y/N question returns.
-void InstallInterruptHandler() {
-  struct sigaction sa {};
-  sa.sa_handler = OnInterrupt;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &sa, nullptr);
-}
 
 std::string StripTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -186,37 +172,25 @@ int Process(const BatchOptions& o) {
   return code;
 }
 
-// `veltano-batch import ...`: an elevation model cut into a work directory.
-int Import(const std::vector<std::string>& args) {
-  std::string error;
-  const std::optional<ImportOptions> o = ParseImportArgs(args, error);
-  if (!o) {
-    std::fprintf(stderr, "veltano-batch import: %s\nusage: %s", error.c_str(), kImportUsage);
-    return kExitRefused;
-  }
-  if (o->help) {
-    std::printf("usage: %s", kImportUsage);
-    return kExitDone;
-  }
-  TerminalPlatform plat(o->quiet, false);
-  plat.StartRun(1);
-  InstallInterruptHandler();
-  const ImportReport report{[&](const std::string& line) { plat.Say(line); },
-                            [&](const std::string& line) { plat.Say("veltano-batch import: " + line); },
-                            [&](int percent) { plat.SetProgress(percent); },
-                            [] { return st.stoprequest.load(); }};
-  const int code = RunImport(*o, report);
-  plat.EndProgress();
-  return code;
+// `import` and `preview` are run by the companion program next to this one,
+// with the same command line; it comes back only when that cannot start.
+int RunCompanion(char** argv) {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const std::string companion = (self.parent_path() / "veltano-batch-tools").string();
+  std::fflush(stdout);
+  execv(companion.c_str(), argv);
+  std::fprintf(stderr, "veltano-batch: cannot start %s: %s\n", companion.c_str(), std::strerror(errno));
+  return kExitRefused;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  if (!args.empty() && args[0] == "import") return Import(std::vector<std::string>(args.begin() + 1, args.end()));
+  if (!args.empty() && args[0] == "import") return RunCompanion(argv);
 #if VDB_PREVIEW
-  if (!args.empty() && args[0] == "preview") return PreviewCommand(std::vector<std::string>(args.begin() + 1, args.end()));
+  if (!args.empty() && args[0] == "preview") return RunCompanion(argv);
 #endif
   std::string error;
   const std::optional<BatchOptions> o = ParseBatchArgs(args, error);

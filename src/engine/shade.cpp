@@ -124,22 +124,40 @@ struct MonthImages {
   bool bytes3;  // all three hold three-byte pixels
 };
 
+// Byte stores may alias anything: the row pointers are taken once, not
+// reloaded after every pixel written.
+void PackRow3(const State& sh, const MonthImages& im, int32_t y) {
+  const size_t base = static_cast<size_t>(y) * sh.W;
+  const int32_t* __restrict month = st.pmeswhs.data() + base;
+  const int32_t* __restrict year = st.presum.data() + base;
+  const uint32_t* __restrict mask = sh.hours.data() + base;
+  uint8_t* __restrict hours = Pixel3(im.hours, 0, y);
+  uint8_t* __restrict packed = Pixel3(im.packed, 0, y);
+  uint8_t* __restrict annual = Pixel3(im.annual, 0, y);
+  const int q = im.q;
+  for (int32_t x = 0; x < sh.W; ++x) {
+    const int32_t c = month[x];
+    if (c == 0) continue;  // not shaded this month: RecordShadow never touched it
+    uint8_t* h = hours + 3 * static_cast<size_t>(x);
+    Put3(h, Get3(h) | mask[x]);
+    uint8_t* k = packed + 3 * static_cast<size_t>(x);
+    Put3(k, ReplaceField(Get3(k), q, c));
+    Put3(annual + 3 * static_cast<size_t>(x), static_cast<uint32_t>(year[x]));
+  }
+}
+
 void PackRow(const State& sh, const MonthImages& im, int32_t y) {
+  if (im.bytes3) {
+    PackRow3(sh, im, y);
+    return;
+  }
   for (int32_t x = 0; x < sh.W; ++x) {
     const size_t i = static_cast<size_t>(y) * sh.W + x;
     const int32_t c = st.pmeswhs[i];
-    if (c == 0) continue;  // not shaded this month: RecordShadow never touched it
-    if (im.bytes3) {
-      uint8_t* h = Pixel3(im.hours, x, y);
-      Put3(h, Get3(h) | sh.hours[i]);
-      uint8_t* k = Pixel3(im.packed, x, y);
-      Put3(k, ReplaceField(Get3(k), im.q, c));
-      Put3(Pixel3(im.annual, x, y), static_cast<uint32_t>(st.presum[i]));
-    } else {
-      SDLPutPixel(im.hours, x, y, SDLGetPixel(im.hours, x, y) | sh.hours[i]);
-      SDLPutPixel(im.packed, x, y, ReplaceField(SDLGetPixel(im.packed, x, y), im.q, c));
-      SDLPutPixel(im.annual, x, y, static_cast<uint32_t>(st.presum[i]));
-    }
+    if (c == 0) continue;
+    SDLPutPixel(im.hours, x, y, SDLGetPixel(im.hours, x, y) | sh.hours[i]);
+    SDLPutPixel(im.packed, x, y, ReplaceField(SDLGetPixel(im.packed, x, y), im.q, c));
+    SDLPutPixel(im.annual, x, y, static_cast<uint32_t>(st.presum[i]));
   }
 }
 
@@ -207,8 +225,9 @@ void RecordRow(State& sh, const GraphView& gv, int32_t y, uint32_t b) {
     year[x] += static_cast<int32_t>(hit);
   }
   if (y >= gv.h) return;
-  const uint32_t* colour = sh.colour.data();
+  const uint32_t* __restrict colour = sh.colour.data();
   const size_t colours = sh.colour.size();
+  uint8_t* __restrict graph = gv.bytes3 ? Pixel3(gv.graph, 0, y) : nullptr;
   // The shaded pixels by their bits, 64 at a time: a test per pixel would
   // be mispredicted at every edge of a shadow.
   for (int32_t x0 = 0; x0 < gv.w; x0 += 64) {
@@ -217,8 +236,8 @@ void RecordRow(State& sh, const GraphView& gv, int32_t y, uint32_t b) {
       const size_t a = static_cast<size_t>(year[x]);
       const uint32_t c = a < colours ? colour[a] : kNoColour;
       if (c == kNoColour) continue;
-      if (gv.bytes3)
-        Put3(Pixel3(gv.graph, x, y), c);
+      if (graph)
+        Put3(graph + 3 * static_cast<size_t>(x), c);
       else
         SDLPutPixel(gv.graph, x, y, c);
     }

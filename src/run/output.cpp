@@ -1,5 +1,7 @@
 #include "run/output.h"
 
+#include <algorithm>
+
 #include "terrain/file.h"
 #include "terrain/pngfuncs.h"
 #include "terrain/state.h"
@@ -40,33 +42,39 @@ RunOutput::~RunOutput() {
   for (std::thread& t : helpers_) t.join();
 }
 
+RunOutput::Job* RunOutput::Untaken() {
+  // The files' own order first: they hold up the writing.
+  for (const auto& j : jobs_)
+    if (!j->taken) return j.get();
+  for (const auto& j : early_)
+    if (!j->taken) return j.get();
+  return nullptr;
+}
+
 RunOutput::Job* RunOutput::TakeJob() {
   std::unique_lock<std::mutex> lock(mu_);
-  auto untaken = [&]() -> Job* {
-    for (const auto& j : jobs_)
-      if (!j->taken) return j.get();
-    return nullptr;
-  };
-  work_.wait(lock, [&] { return quit_ || untaken(); });
+  work_.wait(lock, [&] { return quit_ || Untaken(); });
   if (quit_) return nullptr;
-  Job* job = untaken();
+  Job* job = Untaken();
   job->taken = true;
   return job;
 }
 
-void RunOutput::Helper() {
-  while (Job* job = TakeJob()) {
-    // The job stays in the queue, untouched by anyone else, until done.
-    const bool ok = EncodePngRgb(job->pixels.data(), job->w, job->h, job->pitch, job->png);
-    if (ok && job->n != kElevation) StampPackage(job->png);
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      job->ok = ok;
-      job->done = true;
-      std::vector<uint8_t>().swap(job->pixels);
-    }
-    finished_.notify_all();
+void RunOutput::Encode(Job* job) {
+  // The job stays where it is, untouched by anyone else, until done.
+  const bool ok = EncodePngRgb(job->pixels.data(), job->w, job->h, job->pitch, job->png);
+  if (ok && job->n != kElevation) StampPackage(job->png);
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    job->ok = ok;
+    job->done = true;
+    if (!job->early) std::vector<uint8_t>().swap(job->pixels);
   }
+  finished_.notify_all();
+}
+
+void RunOutput::Helper() {
+  while (Job* job = TakeJob()) Encode(job);
 }
 
 bool RunOutput::WriteOut(const Job& job) {
@@ -79,8 +87,17 @@ bool RunOutput::Commit(bool wait) {
     {
       std::unique_lock<std::mutex> lock(mu_);
       if (jobs_.empty()) return !StopRequested();
-      if (wait) finished_.wait(lock, [&] { return jobs_.front()->done; });
-      if (!jobs_.front()->done) return !StopRequested();
+      if (!jobs_.front()->done) {
+        if (!wait) return !StopRequested();
+        // Rather than idle, compress whatever no helper has taken yet.
+        if (Job* mine = Untaken()) {
+          mine->taken = true;
+          lock.unlock();
+          Encode(mine);
+          continue;
+        }
+        finished_.wait(lock, [&] { return jobs_.front()->done; });
+      }
       job = std::move(jobs_.front());
       jobs_.pop_front();
     }
@@ -99,13 +116,56 @@ void RunOutput::Queue(std::unique_ptr<Job> job) {
   work_.notify_one();
 }
 
-bool RunOutput::Add(const std::string& path, SDL_Surface* surface, int n) {
-  if (StopRequested()) return false;
+std::unique_ptr<RunOutput::Job> RunOutput::CopyOf(const std::string& path, SDL_Surface* surface, int n) {
   auto job = std::make_unique<Job>();
   job->path = path;
   job->n = n;
+  job->w = surface->w;
+  job->h = surface->h;
+  job->pitch = surface->pitch;
+  const auto* pixels = static_cast<const uint8_t*>(surface->pixels);
+  job->pixels.assign(pixels, pixels + static_cast<size_t>(surface->pitch) * static_cast<size_t>(surface->h));
+  return job;
+}
+
+void RunOutput::Prepare(const std::string& path, SDL_Surface* surface, int n) {
+  if (StopRequested() || !surface || !PlainRgb(surface)) return;
+  std::unique_ptr<Job> job = CopyOf(path, surface, n);
+  job->early = true;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    early_.push_back(std::move(job));
+  }
+  work_.notify_one();
+}
+
+std::unique_ptr<RunOutput::Job> RunOutput::TakePrepared(const std::string& path, int n,
+                                                        const SDL_Surface* surface) {
+  std::unique_lock<std::mutex> lock(mu_);
+  auto it = std::find_if(early_.begin(), early_.end(), [&](const auto& j) { return j->path == path && j->n == n; });
+  if (it == early_.end()) return nullptr;
+  std::unique_ptr<Job> job = std::move(*it);
+  early_.erase(it);
+  const auto* pixels = static_cast<const uint8_t*>(surface->pixels);
+  const bool same = job->w == surface->w && job->h == surface->h && job->pitch == surface->pitch &&
+                    std::equal(job->pixels.begin(), job->pixels.end(), pixels);
+  if (!same) {
+    // Changed after all: the copy goes, once no helper is compressing it.
+    finished_.wait(lock, [&] { return job->done || !job->taken; });
+    return nullptr;
+  }
+  job->early = false;
+  if (job->done) std::vector<uint8_t>().swap(job->pixels);
+  return job;
+}
+
+bool RunOutput::Add(const std::string& path, SDL_Surface* surface, int n) {
+  if (StopRequested()) return false;
   if (!surface) {
     // Nothing to write: a failure, reported in its place among the files.
+    auto job = std::make_unique<Job>();
+    job->path = path;
+    job->n = n;
     job->taken = job->done = true;
     Queue(std::move(job));
     return true;
@@ -119,11 +179,7 @@ bool RunOutput::Add(const std::string& path, SDL_Surface* surface, int n) {
       ReportFailure(n);
     return true;
   }
-  job->w = surface->w;
-  job->h = surface->h;
-  job->pitch = surface->pitch;
-  const size_t bytes = static_cast<size_t>(surface->pitch) * static_cast<size_t>(surface->h);
-  job->pixels.assign(static_cast<const uint8_t*>(surface->pixels), static_cast<const uint8_t*>(surface->pixels) + bytes);
-  Queue(std::move(job));
+  std::unique_ptr<Job> job = TakePrepared(path, n, surface);
+  Queue(job ? std::move(job) : CopyOf(path, surface, n));
   return true;
 }

@@ -15,6 +15,7 @@
 #include "catalogue/neighbours.h"
 #include "catalogue/scan.h"
 #include "catalogue/surroundings.h"
+#include "engine/accumulate.h"
 #include "engine/row_pool.h"
 #include "engine/shade.h"
 #include "platform/platform.h"
@@ -98,6 +99,18 @@ bool Preliminaries(SectorJob& job) {
   return !StopRequested();
 }
 
+std::string PackagePath(const SectorJob& job, int n) { return job.folder + "/" + PackageName(job.id, n); }
+std::string ElevationPath(const SectorJob& job) { return job.folder + "/" + ElevationName(job.id); }
+
+// The packed counts of months 0-3 and 4-7 are final once their last month
+// is in them: compressed while the rest of the year is shaded, they do not
+// hold up the sector's end.
+void PrepareFinished(const SectorJob& job, int32_t m, RunOutput& out) {
+  if (m % 4 != 3 || m == 11) return;
+  const int p = 13 + m / 4;
+  out.Prepare(PackagePath(job, p), MonthImage(m), p);
+}
+
 // Shades month m hour by hour and hands its package over. False when a
 // stop was seen.
 bool ShadeMonth(SectorJob& job, SectorShading& sector, int32_t m, RunOutput& out) {
@@ -111,13 +124,15 @@ bool ShadeMonth(SectorJob& job, SectorShading& sector, int32_t m, RunOutput& out
     if (StopRequested() || !out.Commit(job.done == 0)) return false;
     ShadeHour(sector, SunPosition(day, k), job.R, job.id, job.warnflags, m, b);
     HourStepFrame();
-    ++job.done;
+    // The elevation image is complete after the sector's first step.
+    if (++job.done == 1) out.Prepare(ElevationPath(job), st.elev2png.get(), RunOutput::kElevation);
     platform().SetProgress(ProgressPosition(job.i, job.n, job.done, job.S_tot));
     b <<= 1;
   }
   ShadeMonthEnd(sector, m);
   if (StopRequested()) return false;
-  if (!out.Add(job.folder + "/" + PackageName(job.id, m), st.shoras.get(), m)) return false;
+  if (!out.Add(PackagePath(job, m), st.shoras.get(), m)) return false;
+  PrepareFinished(job, m, out);
   ShadeClearMonth(sector);
   return true;
 }
@@ -128,8 +143,8 @@ bool WriteYearEnd(const SectorJob& job, SectorShading& sector, RunOutput& out) {
   ShadeYearEnd(sector);
   SDL_Surface* const counts[4] = {st.sfsuma.get(), st.sfwhsinf.get(), st.sfwhscen.get(), st.sfwhssup.get()};
   for (int p = 12; p <= 15; ++p)
-    if (!out.Add(job.folder + "/" + PackageName(job.id, p), counts[p - 12], p)) return false;
-  return out.Add(job.folder + "/" + ElevationName(job.id), st.elev2png.get(), RunOutput::kElevation) &&
+    if (!out.Add(PackagePath(job, p), counts[p - 12], p)) return false;
+  return out.Add(ElevationPath(job), st.elev2png.get(), RunOutput::kElevation) &&
          out.Commit(true);
 }
 
