@@ -449,14 +449,15 @@ class Block {
       const int32_t end = std::min(stop_, *exact);
       uint32_t cand = 0, sure = 0;
       s = scan(args, s, end, &cand, &sure);
-      ++stops_;
       shaded_ |= sure;
       if (cand) {
         Resolve(s, cand);
+        ++stops_;
       } else if (s == end) {
         if (s >= stop_) return s;
         ExactStep(s);  // s is *exact
         ++exact;
+        ++stops_;
       }
       if (sure || lowest_gone_) {
         lowest_gone_ = false;
