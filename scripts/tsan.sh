@@ -24,8 +24,8 @@ JOBS=${JOBS:-$(nproc)}
 case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
 
 # The thread-sensitive tests: program (under BUILD_DIR) and gtest filter.
-# Shading threads: rows shared out among 1 to 7 threads, whole years.
-engine_filter='MarchDiff.SameMasksAndRowsForAnyThreadCount:MarchDiff.EverySubsetOfMissingNeighbours:Year.*'
+# Shading threads: rows shared out among 1 to 4 threads (every kernel), whole years.
+engine_filter='Engine.EverySubsetOfMissingNeighbours:Engine.BothEnginesLeaveTheSameImagesAndCounters'
 # The background writer and the run with its stops, a full disk, rasters
 # changing under the run, any thread count.
 run_filter='RunOutputTest.*:RunTest.AStop*:RunTest.Sector0312WritesSeventeenFilesInOrder:RunTest.RastersChangedSinceTheScan:RunTest.ProjectsAreTheSame*'
