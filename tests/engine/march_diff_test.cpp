@@ -79,9 +79,9 @@ std::vector<uint32_t> Pixels(const SDL_Surface* s, int w = 0, int h = 0) {
 
 // Marches the installed sector under `suns` with the reference and every
 // vector kernel this processor has, each with a thread count that moves on
-// from sun to sun and kernel to kernel (1 to 4); fails at the first
-// disagreement, with `what` to replay it. Returns the reference's mask of
-// the last sun.
+// from sun to sun and kernel to kernel (1 to 4); reports the first
+// disagreement, with `what` to replay it, and compares no more once the
+// test has failed. Returns the reference's mask of the last sun.
 std::vector<uint8_t> Compare(const std::string& what, int R, const std::vector<SunPos>& suns, uint64_t rotation = 0) {
   Mosaic mo;
   BuildMosaic(mo, kMaxRayRange);
@@ -120,8 +120,8 @@ TEST_F(Engine, HandWorkedRays) {
   // north-western one (a wall) at step 5.
   const SunPos wall = SunToward(-1, std::acos(-0.6), 0.05);
   const struct { SunPos sun; int W, H, px, py, ox, oy, R; float height; uint16_t present; bool shaded; } cases[] = {
-      // A case and its contrast on each line; the second of the first and
-      // the first of the third are what a floor would read.
+      // A case and its contrast on each line. The point a floor would read
+      // is the contrast on the first line and the case on the third.
       {nw, 8, 8, 5, 0, 4, 0, 2, 10, kAll, true}, {nw, 8, 8, 5, 0, 4, -1, 2, 10, kAll, false},
       {nw, 8, 8, 5, 0, 3, -1, 3, 10, kAll, true}, {nw, 8, 8, 5, 0, 3, -1, 3, 10, kAll & ~(1u << 5), false},
       {sw, 8, 6, 0, 5, -1, 5, 2, 10, kAll, false}, {sw, 8, 6, 0, 5, -1, 6, 3, 10, kAll, true},
