@@ -1,5 +1,5 @@
 #include <fcntl.h>
-#include <signal.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,22 +22,19 @@ fs::path BatchExe() {
 BatchChild::BatchChild(const std::vector<std::string>& args, long fsize_limit) {
   // Everything the child needs is prepared before the fork: between fork
   // and exec only async-signal-safe calls are allowed.
-  const std::string exe = BatchExe().string();
-  std::vector<std::string> all = {exe};
+  std::vector<std::string> all = {BatchExe().string()};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error(std::strerror(errno));
   const rlimit limit{static_cast<rlim_t>(fsize_limit), static_cast<rlim_t>(fsize_limit)};
-
   pid_ = fork();
   if (pid_ == 0) {
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(fds[1], 2);
+    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -49,78 +46,56 @@ BatchChild::BatchChild(const std::vector<std::string>& args, long fsize_limit) {
     execv(argv[0], argv.data());
     _exit(127);
   }
-  close(fds[1]);
-  close(null);
-  if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-  reader_ = std::thread([this, fd = fds[0]] { Read(fd); });
+  close(out[1]);
+  close(err[1]);
+  fd_[0] = out[0];
+  fd_[1] = err[0];
+  if (pid_ < 0) throw std::runtime_error(std::strerror(errno));
 }
 
-BatchChild::~BatchChild() {
-  if (pid_ > 0 && !reaped_) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+BatchChild::~BatchChild() { Wait(0); }
+
+bool BatchChild::Pump(double seconds, const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!done()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || (fd_[0] < 0 && fd_[1] < 0)) return false;
+    pollfd p[2] = {{fd_[0], POLLIN, 0}, {fd_[1], POLLIN, 0}};
+    poll(p, 2, static_cast<int>(left.count()));
+    for (int i = 0; i < 2; ++i) {
+      if (p[i].revents == 0) continue;
+      char buf[4096];
+      const ssize_t got = read(fd_[i], buf, sizeof buf);
+      if (got > 0) {
+        text_[i].append(buf, static_cast<size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        close(fd_[i]);
+        fd_[i] = -1;
+      }
+    }
   }
-  if (reader_.joinable()) reader_.join();
-}
-
-void BatchChild::Read(int fd) {
-  char buf[4096];
-  for (;;) {
-    const ssize_t got = read(fd, buf, sizeof buf);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    std::lock_guard<std::mutex> lock(mu_);
-    err_.append(buf, static_cast<size_t>(got));
-    grew_.notify_all();
-  }
-  close(fd);
-  std::lock_guard<std::mutex> lock(mu_);
-  closed_ = true;
-  grew_.notify_all();
-}
-
-bool BatchChild::WaitForText(const std::string& text, double seconds) {
-  std::unique_lock<std::mutex> lock(mu_);
-  return grew_.wait_for(lock, std::chrono::duration<double>(seconds),
-                        [&] { return err_.find(text) != std::string::npos || closed_; }) &&
-         err_.find(text) != std::string::npos;
+  return true;
 }
 
 void BatchChild::Interrupt(int sig) {
-  if (pid_ > 0 && !reaped_) kill(pid_, sig);
+  if (pid_ > 0) kill(pid_, sig);
 }
 
 int BatchChild::Wait(double seconds) {
   if (pid_ <= 0) return -1;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  // The pipes close with the child: all of its output is in.
+  const bool ended = Pump(seconds, [this] { return fd_[0] < 0 && fd_[1] < 0; });
+  if (!ended) kill(pid_, SIGKILL);
   int status = 0;
-  for (;;) {
-    const pid_t got = waitpid(pid_, &status, WNOHANG);
-    if (got == pid_) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
-      reaped_ = true;
-      if (reader_.joinable()) reader_.join();
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  reaped_ = true;
-  // The pipe closes with the child: all of standard error is in.
-  if (reader_.joinable()) reader_.join();
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-std::string BatchChild::err() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return err_;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  for (int fd : fd_)
+    if (fd >= 0) close(fd);
+  return !ended ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 Outcome RunBatch(const std::vector<std::string>& args, long fsize_limit) {
   BatchChild child(args, fsize_limit);
-  Outcome o;
-  o.code = child.Wait();
-  o.err = child.err();
-  return o;
+  const int code = child.Wait();
+  return {code, child.out(), child.err()};
 }

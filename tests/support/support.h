@@ -6,13 +6,11 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
-#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -132,35 +130,35 @@ std::set<std::string> OutputNames(const std::vector<std::string>& ids);
 fs::path BatchExe();
 
 // veltano-batch in a child process: standard input /dev/null, standard
-// output discarded, standard error collected through a pipe. A `fsize_limit`
-// above 0 becomes the child's RLIMIT_FSIZE (SIGXFSZ ignored), so that writes
-// past it fail as on a full disk.
+// output and error collected through pipes. A `fsize_limit` above 0 becomes
+// the child's RLIMIT_FSIZE (SIGXFSZ ignored), so that writes past it fail as
+// on a full disk.
 class BatchChild {
  public:
   explicit BatchChild(const std::vector<std::string>& args, long fsize_limit = 0);
   ~BatchChild();
   BatchChild(const BatchChild&) = delete;
   BatchChild& operator=(const BatchChild&) = delete;
-  // False when the child closed standard error first or `seconds` passed.
-  bool WaitForText(const std::string& text, double seconds);
+  // False when the child ended first or `seconds` passed.
+  bool WaitForText(const std::string& text, double seconds) {
+    return Pump(seconds, [&] { return err().find(text) != std::string::npos; });
+  }
   void Interrupt(int sig = SIGINT);
   // The exit status (128 + signal when killed), or -1 after `seconds`.
   int Wait(double seconds = 300);
-  std::string err() const;
+  const std::string& out() const { return text_[0]; }
+  const std::string& err() const { return text_[1]; }
 
  private:
-  void Read(int fd);
+  // Reads the child's output until `done` holds (true), or false.
+  bool Pump(double seconds, const std::function<bool()>& done);
   pid_t pid_ = -1;
-  bool reaped_ = false;
-  std::thread reader_;
-  mutable std::mutex mu_;
-  std::condition_variable grew_;
-  std::string err_;
-  bool closed_ = false;
+  int fd_[2] = {-1, -1};
+  std::string text_[2];
 };
 struct Outcome {
   int code = -1;
-  std::string err;
+  std::string out, err;
 };
 Outcome RunBatch(const std::vector<std::string>& args, long fsize_limit = 0);
 
