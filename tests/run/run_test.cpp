@@ -120,12 +120,6 @@ class RunTest : public StateTest {
   std::unique_ptr<Recorder> recorder_;
 };
 
-std::array<int32_t, 12> MonthSteps(double lat) {
-  std::array<int32_t, 12> s{};
-  for (int m = 0; m < 12; ++m) s[m] = SolarDay(15 + kMonthStart[m], deg2rad(lat)).steps;
-  return s;
-}
-
 // Every way the run can decline before committing: one box, nothing on
 // disk, the flags of the previous run untouched. A long job of one sector,
 // or a short one, asks nothing.
@@ -253,7 +247,7 @@ TEST_F(RunTest, StartFailuresAndConsoleOrder) {
       {"latitude 70", 70, [&] { fs::create_directories(Session() / PackageName("0101", 0)); },
        {"ERROR saving package 0", high}},
   };
-  ASSERT_EQ(MonthSteps(70.0)[0], 0);
+  ASSERT_EQ(SolarDay(15, deg2rad(70.0)).steps, 0);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     Fresh("T1", true);
@@ -275,7 +269,6 @@ TEST_F(RunTest, StartFailuresAndConsoleOrder) {
 TEST_F(RunTest, AStopWritesNothingFurtherAndSaysNothingFurther) {
   MakeProject(dir.path(), 1, 2, 120);
   Scan();
-  const auto steps = MonthSteps(kLat);
   const int32_t total = DaylightSteps(deg2rad(kLat));
   const struct {
     std::string label, call;
@@ -283,7 +276,7 @@ TEST_F(RunTest, AStopWritesNothingFurtherAndSaysNothingFurther) {
   } points[] = {
       {"at the progress reset", "progress", 1},
       {"at the first hour step", "progress", 2},
-      {"at January's last step, before package 0", "progress", 1 + steps[0]},
+      {"at January's last step, before package 0", "progress", 1 + SolarDay(15, deg2rad(kLat)).steps},
       {"mid-year", "progress", 1 + total / 2},
       {"at the sector's last step, before packages 11-15", "progress", 1 + total},
       {"during the second sector's preliminaries", "status", 3},

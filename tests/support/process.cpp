@@ -1,14 +1,12 @@
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <stdexcept>
+#include <system_error>
 
 #include "support/support.h"
 
@@ -19,7 +17,7 @@ fs::path BatchExe() {
   return build / "src" / "batch" / "veltano-batch";
 }
 
-BatchChild::BatchChild(const std::vector<std::string>& args, long fsize_limit) {
+BatchChild::BatchChild(const std::vector<std::string>& args) {
   // Everything the child needs is prepared before the fork: between fork
   // and exec only async-signal-safe calls are allowed.
   std::vector<std::string> all = {BatchExe().string()};
@@ -28,9 +26,8 @@ BatchChild::BatchChild(const std::vector<std::string>& args, long fsize_limit) {
   for (std::string& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
   int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error(std::strerror(errno));
-  const rlimit limit{static_cast<rlim_t>(fsize_limit), static_cast<rlim_t>(fsize_limit)};
-  pid_ = fork();
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || (pid_ = fork()) < 0)
+    throw std::system_error(errno, std::generic_category());
   if (pid_ == 0) {
     dup2(open("/dev/null", O_RDONLY), 0);
     dup2(out[1], 1);
@@ -39,10 +36,6 @@ BatchChild::BatchChild(const std::vector<std::string>& args, long fsize_limit) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGINT, SIG_DFL);
-    if (fsize_limit > 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -50,7 +43,6 @@ BatchChild::BatchChild(const std::vector<std::string>& args, long fsize_limit) {
   close(err[1]);
   fd_[0] = out[0];
   fd_[1] = err[0];
-  if (pid_ < 0) throw std::runtime_error(std::strerror(errno));
 }
 
 BatchChild::~BatchChild() { Wait(0); }
@@ -77,10 +69,6 @@ bool BatchChild::Pump(double seconds, const std::function<bool()>& done) {
   return true;
 }
 
-void BatchChild::Interrupt(int sig) {
-  if (pid_ > 0) kill(pid_, sig);
-}
-
 int BatchChild::Wait(double seconds) {
   if (pid_ <= 0) return -1;
   // The pipes close with the child: all of its output is in.
@@ -94,8 +82,8 @@ int BatchChild::Wait(double seconds) {
   return !ended ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-Outcome RunBatch(const std::vector<std::string>& args, long fsize_limit) {
-  BatchChild child(args, fsize_limit);
+Outcome RunBatch(const std::vector<std::string>& args) {
+  BatchChild child(args);
   const int code = child.Wait();
   return {code, child.out(), child.err()};
 }

@@ -130,12 +130,10 @@ std::set<std::string> OutputNames(const std::vector<std::string>& ids);
 fs::path BatchExe();
 
 // veltano-batch in a child process: standard input /dev/null, standard
-// output and error collected through pipes. A `fsize_limit` above 0 becomes
-// the child's RLIMIT_FSIZE (SIGXFSZ ignored), so that writes past it fail as
-// on a full disk.
+// output and error collected through pipes.
 class BatchChild {
  public:
-  explicit BatchChild(const std::vector<std::string>& args, long fsize_limit = 0);
+  explicit BatchChild(const std::vector<std::string>& args);
   ~BatchChild();
   BatchChild(const BatchChild&) = delete;
   BatchChild& operator=(const BatchChild&) = delete;
@@ -143,7 +141,9 @@ class BatchChild {
   bool WaitForText(const std::string& text, double seconds) {
     return Pump(seconds, [&] { return err().find(text) != std::string::npos; });
   }
-  void Interrupt(int sig = SIGINT);
+  void Interrupt(int sig = SIGINT) {
+    if (pid_ > 0) kill(pid_, sig);
+  }
   // The exit status (128 + signal when killed), or -1 after `seconds`.
   int Wait(double seconds = 300);
   const std::string& out() const { return text_[0]; }
@@ -160,7 +160,7 @@ struct Outcome {
   int code = -1;
   std::string out, err;
 };
-Outcome RunBatch(const std::vector<std::string>& args, long fsize_limit = 0);
+Outcome RunBatch(const std::vector<std::string>& args);
 
 // The exit code of a fatal path taken by `f`, or kNoExit.
 inline constexpr int kNoExit = 1000;
