@@ -67,7 +67,7 @@ TEST_F(BatchTest, RefusalsExitWithTwoAndCreateNoSession) {
     cases.emplace_back(args, "usage: veltano-batch");
   for (const auto& [args, says] : cases) {
     SCOPED_TRACE(::testing::PrintToString(args));
-    const Outcome o = RunBatch(args);
+    const BatchChild o = RunBatch(args);
     EXPECT_EQ(o.code, 2);
     EXPECT_TRUE(Contains(o.err, says)) << o.err;
     EXPECT_EQ(Contains(o.err, "give --yes"), says.starts_with("Estimated")) << o.err;
@@ -85,7 +85,7 @@ TEST_F(BatchTest, DryRunWritesNothingThenTheRunVerifies) {
   std::vector<std::string> args = {"--type", "tif", "--lon", kLon, "--lat", kLat, "--session-id", "d", "--quiet",
                                    "--json", Json("d.json"), work.string()};
   args.insert(args.begin(), "--dry-run");
-  const Outcome dry = RunBatch(args);
+  const BatchChild dry = RunBatch(args);
   EXPECT_EQ(dry.code, 0) << dry.err;
   EXPECT_TRUE(Contains(dry.out, "sector 0101: range ")) << dry.out;
   EXPECT_TRUE(Contains(dry.out, "neighbours present: 0102 0201 0202; missing: none")) << dry.out;
@@ -95,7 +95,7 @@ TEST_F(BatchTest, DryRunWritesNothingThenTheRunVerifies) {
   EXPECT_FALSE(fs::exists(Json("d.json")));
 
   args.erase(args.begin());
-  const Outcome f = RunBatch(args);
+  const BatchChild f = RunBatch(args);
   ASSERT_EQ(f.code, 0) << f.err;
   EXPECT_TRUE(Contains(f.err, "No Errors logged during the process")) << f.err;
   EXPECT_TRUE(Contains(f.err, "Results have been stored in: " + Session("d").string())) << f.err;
@@ -116,7 +116,7 @@ TEST_F(BatchTest, LoggedErrorsExitWithFour) {
     more.insert(more.end(), {"--session-id", "j", "--sectors", "0101,0202", "--json", Json(json), work.string()});
     return RunBatch(more);
   };
-  const Outcome o = run("a.json");
+  const BatchChild o = run("a.json");
   EXPECT_EQ(o.code, 4) << o.err;
   EXPECT_EQ(CountLines(o.err, "console: ERROR saving package 13"), 1) << o.err;
   EXPECT_TRUE(Contains(o.err, "Oops! It seems there was an Error during the process")) << o.err;
@@ -126,7 +126,7 @@ TEST_F(BatchTest, LoggedErrorsExitWithFour) {
   EXPECT_EQ(RunBatch({"verify", Session("j").string()}).code, 4);
 
   fs::remove(Session("j") / PackageName("0101", 13));
-  const Outcome again = run("b.json", {"--resume"});
+  const BatchChild again = run("b.json", {"--resume"});
   ASSERT_EQ(again.code, 0) << again.err;
   EXPECT_EQ(CountLines(again.err, "console: Sector 0202 already complete, skipped"), 1) << again.err;
   EXPECT_TRUE(Contains(again.err, "veltano-batch: estimated ")) << again.err;
@@ -159,7 +159,7 @@ TEST_F(BatchTest, RandomCtrlCLeavesOnlyWholeFilesAndARerunCompletes) {
   std::unique_ptr<BatchChild> child;
   auto start = [&](int k) {
     child = std::make_unique<BatchChild>(args(id(k)));
-    ASSERT_TRUE(child->WaitForText(starting, 120)) << child->err();
+    ASSERT_TRUE(child->WaitForText(starting, 120)) << child->err;
   };
   auto stop = [&](int k) {
     child->Interrupt(k % 5 == 4 ? SIGKILL : SIGINT);
@@ -168,7 +168,7 @@ TEST_F(BatchTest, RandomCtrlCLeavesOnlyWholeFilesAndARerunCompletes) {
       child->Interrupt();
     }
     const int code = child->Wait();
-    const std::string& err = child->err();
+    const std::string& err = child->err;
     EXPECT_TRUE(code == 0 || code == (k % 5 == 4 ? 137 : 130)) << "exit " << code << "\n" << err;
     for (const auto& [name, bytes] : FolderBytes(Session(id(k))))
       EXPECT_TRUE(name[0] == '.' || (reference.count(name) && bytes == reference.at(name))) << name << " is not whole";
@@ -187,7 +187,7 @@ TEST_F(BatchTest, RandomCtrlCLeavesOnlyWholeFilesAndARerunCompletes) {
   for (const std::string s : {"stop", "hard"}) {
     std::vector<std::string> again = args(s);
     if (s == "hard") again.insert(again.begin(), "--resume");
-    const Outcome rerun = RunBatch(again);
+    const BatchChild rerun = RunBatch(again);
     ASSERT_EQ(rerun.code, 0) << rerun.err;
     EXPECT_EQ(CountLines(rerun.err, "console: Removed leftover temporary file " + leftover), s == "hard");
     EXPECT_TRUE(FolderBytes(Session(s)) == reference);

@@ -129,38 +129,35 @@ std::set<std::string> OutputNames(const std::vector<std::string>& ids);
 // The veltano-batch program of this build.
 fs::path BatchExe();
 
-// veltano-batch in a child process: standard input /dev/null, standard
-// output and error collected through pipes.
+// veltano-batch in a child process, standard input /dev/null. `out` and
+// `err` hold what it wrote so far, `code` its exit status (128 + signal when
+// killed) once it ended, else -1.
 class BatchChild {
  public:
-  explicit BatchChild(const std::vector<std::string>& args);
+  explicit BatchChild(const std::vector<std::string>& args, bool wait = false);
   ~BatchChild();
   BatchChild(const BatchChild&) = delete;
   BatchChild& operator=(const BatchChild&) = delete;
   // False when the child ended first or `seconds` passed.
   bool WaitForText(const std::string& text, double seconds) {
-    return Pump(seconds, [&] { return err().find(text) != std::string::npos; });
+    return Poll(seconds, [&] { return err.find(text) != std::string::npos; });
   }
   void Interrupt(int sig = SIGINT) {
     if (pid_ > 0) kill(pid_, sig);
   }
-  // The exit status (128 + signal when killed), or -1 after `seconds`.
+  // `code`, or -1 after `seconds` (the child then killed).
   int Wait(double seconds = 300);
-  const std::string& out() const { return text_[0]; }
-  const std::string& err() const { return text_[1]; }
+  int code = -1;
+  std::string out, err;
 
  private:
   // Reads the child's output until `done` holds (true), or false.
-  bool Pump(double seconds, const std::function<bool()>& done);
+  bool Poll(double seconds, const std::function<bool()>& done);
   pid_t pid_ = -1;
   int fd_[2] = {-1, -1};
-  std::string text_[2];
 };
-struct Outcome {
-  int code = -1;
-  std::string out, err;
-};
-Outcome RunBatch(const std::vector<std::string>& args);
+// Runs it to its end.
+inline BatchChild RunBatch(const std::vector<std::string>& args) { return BatchChild(args, true); }
 
 // The exit code of a fatal path taken by `f`, or kNoExit.
 inline constexpr int kNoExit = 1000;
