@@ -1,22 +1,19 @@
 // The run's background writing: the encoded files are byte for byte those
 // of the ordinary writers, a stop keeps everything not yet on disk off it,
 // failures (a null surface, a full disk) are reported file by file and
-// keep the earlier file, and temporary names are ones verify reports.
+// keep the earlier file.
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
 
-#include <algorithm>
 #include <csignal>
 #include <random>
 
 #include "run/output.h"
 #include "run/run.h"
-#include "run/verify.h"
 #include "support/support.h"
 #include "terrain/pngfuncs.h"
-#include "terrain/file.h"
 #include "terrain/raster.h"
 
 namespace {
@@ -106,20 +103,6 @@ TEST_F(RunOutputTest, FullDiskFailsEachFileAloneAndKeepsThePreviousOne) {
   EXPECT_EQ(after.at("kept.png").inode, prior.at("kept.png").inode);
   EXPECT_EQ(ReadFileBytes(replaced), ReadFileBytes(dir / "small.vtp"));
   EXPECT_NE(after.at("replaced.vtp").inode, prior.at("replaced.vtp").inode);
-}
-
-// A run cut short between the write and the rename leaves the writer's
-// temporary file behind: the session check must call such a name, of a
-// package and of the elevation image alike, a leftover temporary file.
-TEST_F(RunOutputTest, TheWritersTemporaryNamesAreOnesVerifyReports) {
-  std::vector<std::string> lines, names;
-  for (const std::string& name : {PackageName("0101", 3), ElevationName("0101")}) {
-    names.push_back(fs::path(TempPathFor((dir / name).string())).filename().string());
-    WriteFileBytes(dir / names.back(), {1, 2, 3});
-  }
-  VerifySession(dir.str(), [&](const std::string& l) { lines.push_back(l); });
-  for (const std::string& name : names)
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), name + ": an unfinished temporary file"), 1) << name;
 }
 
 }  // namespace
