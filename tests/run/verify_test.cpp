@@ -76,7 +76,7 @@ TEST_F(VerifyTest, EachKindOfDamageIsReported) {
        [&] { EditPackage(Package("0101", 15), [](auto& v, int w) { v[0] |= 0x100000u, v[2 * w + 3] |= 0x800000u; }); },
        {"vto_package_0101_15.vtp: 2 pixels have bits 20-23 set"}},
       {"month count above the month's steps",
-       [&] { EditPackage(Package("0102", 13), [](auto& v, int) { v[1] = (v[1] & ~(31u << 5)) | 20u << 5; }); },
+       [&] { EditPackage(Package("0102", 13), [](auto& v, int) { v[1] = (v[1] & ~(31u << 5)) | 11u << 5; }); },
        {"vto_package_0102_13.vtp: 1 pixel count more than the 10 steps of month 1",
         "vto_package_0102_12.vtp: 1 pixel whose annual count differs from the sum of the month counts"}},
       {"unfinished temporary files, named as the writer names them",
