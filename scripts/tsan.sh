@@ -28,9 +28,9 @@ case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
 engine_filter='Engine.EverySubsetOfMissingNeighbours:Engine.BothEnginesLeaveTheSameImagesAndCounters'
 # The background writer and the run with its stops, a full disk, rasters
 # changing under the run, any thread count.
-run_filter='RunOutputTest.*:RunTest.AStop*:RunTest.Sector0312WritesSeventeenFilesInOrder:RunTest.RastersChangedSinceTheScan:RunTest.ProjectsAreTheSame*'
+run_filter='RunOutputTest.*:RunTest.AStop*:RunTest.Sector0312WritesSeventeenFilesInOrder:RunTest.RastersChangedSinceTheScan'
 # The batch driver's threads, its exit after logged errors, random Ctrl-C.
-batch_filter='BatchTest.LoggedErrorsExitWithFour:BatchTest.RandomCtrlC*'
+batch_filter='BatchTest.DryRunRunErrorsAndResume:BatchTest.RandomCtrlC*'
 # The worker and the interface thread: whole runs, questions, Cancel, closing.
 shell_filter='ShellTest.ProjectCommandsAreRefusedDuringARun:ShellTest.Worker*:ShellTest.FatalError*:ShellTest.RunWith*:ShellTest.Closing*:ShellTest.RandomCancels*'
 

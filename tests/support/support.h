@@ -6,13 +6,11 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
-#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -131,38 +129,35 @@ std::set<std::string> OutputNames(const std::vector<std::string>& ids);
 // The veltano-batch program of this build.
 fs::path BatchExe();
 
-// veltano-batch in a child process: standard input /dev/null, standard
-// output discarded, standard error collected through a pipe. A `fsize_limit`
-// above 0 becomes the child's RLIMIT_FSIZE (SIGXFSZ ignored), so that writes
-// past it fail as on a full disk.
+// veltano-batch in a child process, standard input /dev/null. `out` and
+// `err` hold what it wrote so far, `code` its exit status (128 + signal when
+// killed) once it ended, else -1.
 class BatchChild {
  public:
-  explicit BatchChild(const std::vector<std::string>& args, long fsize_limit = 0);
+  explicit BatchChild(const std::vector<std::string>& args, bool wait = false);
   ~BatchChild();
   BatchChild(const BatchChild&) = delete;
   BatchChild& operator=(const BatchChild&) = delete;
-  // False when the child closed standard error first or `seconds` passed.
-  bool WaitForText(const std::string& text, double seconds);
-  void Interrupt(int sig = SIGINT);
-  // The exit status (128 + signal when killed), or -1 after `seconds`.
+  // False when the child ended first or `seconds` passed.
+  bool WaitForText(const std::string& text, double seconds) {
+    return Poll(seconds, [&] { return err.find(text) != std::string::npos; });
+  }
+  void Interrupt(int sig = SIGINT) {
+    if (pid_ > 0) kill(pid_, sig);
+  }
+  // `code`, or -1 after `seconds` (the child then killed).
   int Wait(double seconds = 300);
-  std::string err() const;
+  int code = -1;
+  std::string out, err;
 
  private:
-  void Read(int fd);
+  // Reads the child's output until `done` holds (true), or false.
+  bool Poll(double seconds, const std::function<bool()>& done);
   pid_t pid_ = -1;
-  bool reaped_ = false;
-  std::thread reader_;
-  mutable std::mutex mu_;
-  std::condition_variable grew_;
-  std::string err_;
-  bool closed_ = false;
+  int fd_[2] = {-1, -1};
 };
-struct Outcome {
-  int code = -1;
-  std::string err;
-};
-Outcome RunBatch(const std::vector<std::string>& args, long fsize_limit = 0);
+// Runs it to its end.
+inline BatchChild RunBatch(const std::vector<std::string>& args) { return BatchChild(args, true); }
 
 // The exit code of a fatal path taken by `f`, or kNoExit.
 inline constexpr int kNoExit = 1000;
