@@ -1,5 +1,6 @@
 #include <png.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,12 +19,7 @@ void Chunk(std::vector<uint8_t>& b, const char* type, const std::vector<uint8_t>
   const size_t start = b.size();
   b.insert(b.end(), type, type + 4);
   b.insert(b.end(), data.begin(), data.end());
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = start; i < b.size(); ++i) {
-    crc ^= b[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  PutBE32(b, crc ^ 0xFFFFFFFFu);
+  PutBE32(b, static_cast<uint32_t>(crc32(0, b.data() + start, static_cast<uInt>(b.size() - start))));
 }
 
 // Only plain values cross the library's longjmp: everything is prepared
@@ -55,12 +51,10 @@ constexpr uint8_t kMark[8] = {'T', 'S', 'V', 'L', 'P', 0x0A, 0x1A, 0x0A};
 // An empty IEND chunk: length 0, type, CRC.
 constexpr uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
 
-bool EndsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Decodes the whole image as 8-bit RGB; the reason when it cannot.
-std::string Decode(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& rgb, int& w, int& h) {
+// Decodes the whole image as 8-bit RGB, a package's mark read as the PNG
+// signature; the reason when it cannot.
+std::string Decode(std::vector<uint8_t> bytes, std::vector<uint8_t>& rgb, int& w, int& h) {
+  if (bytes.size() >= 8) std::copy(kSignature, kSignature + 8, bytes.begin());
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return image.message;
@@ -174,10 +168,8 @@ void WriteTiffFloat(const fs::path& path, int w, int h, const FloatFn& f) {
 
 std::vector<uint32_t> ReadPngValues(const fs::path& path, int& w, int& h) {
   std::vector<uint32_t> out;
-  std::vector<uint8_t> bytes = ReadFileBytes(path);
-  if (bytes.size() >= 8) std::copy(kSignature, kSignature + 8, bytes.begin());
   std::vector<uint8_t> rgb;
-  const std::string why = Decode(bytes, rgb, w, h);
+  const std::string why = Decode(ReadFileBytes(path), rgb, w, h);
   if (!why.empty()) {
     ADD_FAILURE() << "cannot decode " << path << ": " << why;
     return out;
@@ -188,36 +180,31 @@ std::vector<uint32_t> ReadPngValues(const fs::path& path, int& w, int& h) {
   return out;
 }
 
+namespace {
+
+// The first problem of one entry of a session folder, or "".
+std::string EntryProblem(const fs::directory_entry& e) {
+  const std::string name = e.path().filename().string();
+  if (name[0] == '.') return "temporary file left behind";
+  if (!e.is_regular_file()) return "not a regular file";
+  const std::vector<uint8_t> bytes = ReadFileBytes(e.path());
+  const bool package = name.ends_with(".vtp");
+  const uint8_t* head = package ? kMark : kSignature;
+  if (bytes.size() < 8 + 25 + 12 || !std::equal(head, head + 8, bytes.begin()))
+    return std::string("does not start as a ") + (package ? "package" : "PNG");
+  if (!std::equal(kEnd, kEnd + 12, bytes.end() - 12)) return "no end chunk (truncated)";
+  std::vector<uint8_t> rgb;
+  int w = 0, h = 0;
+  const std::string why = Decode(bytes, rgb, w, h);
+  return why.empty() ? "" : "does not decode: " + why;
+}
+
+}  // namespace
+
 std::vector<std::string> SessionProblems(const fs::path& session) {
   std::vector<std::string> problems;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(session, ec)) {
-    const std::string name = e.path().filename().string();
-    if (name[0] == '.') {
-      problems.push_back(name + ": temporary file left behind");
-      continue;
-    }
-    if (!e.is_regular_file()) {
-      problems.push_back(name + ": not a regular file");
-      continue;
-    }
-    const std::vector<uint8_t> bytes = ReadFileBytes(e.path());
-    const bool package = EndsWith(name, ".vtp");
-    const uint8_t* head = package ? kMark : kSignature;
-    if (bytes.size() < 8 + 25 + 12 || !std::equal(head, head + 8, bytes.begin())) {
-      problems.push_back(name + ": does not start as a " + (package ? "package" : "PNG"));
-      continue;
-    }
-    if (!std::equal(kEnd, kEnd + 12, bytes.end() - 12)) {
-      problems.push_back(name + ": no end chunk (truncated)");
-      continue;
-    }
-    std::vector<uint8_t> whole(bytes), rgb;
-    std::copy(kSignature, kSignature + 8, whole.begin());
-    int w = 0, h = 0;
-    const std::string why = Decode(whole, rgb, w, h);
-    if (!why.empty()) problems.push_back(name + ": does not decode: " + why);
-  }
+  for (const auto& e : fs::directory_iterator(session, ec))
+    if (const std::string p = EntryProblem(e); !p.empty()) problems.push_back(e.path().filename().string() + ": " + p);
   return problems;
 }
-
