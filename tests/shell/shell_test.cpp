@@ -62,11 +62,11 @@ class ShellTest : public ::testing::Test {
     win = std::make_unique<MainWindow>(plat);
     win->pick_directory = [this] { return QString::fromStdString(dir.str()); };
     win->show();
-    Pump();
+    QTest::qWait(0);
   }
   void TearDown() override {
     win.reset();
-    Pump();
+    QTest::qWait(0);
     if (!st.pantalla) {  // a test closed the window, which shuts the graph window down
       Inicia_SDL();
       PrepareWatermark();
@@ -75,9 +75,7 @@ class ShellTest : public ::testing::Test {
     ResetProjectState();
   }
   template <class T = QWidget>
-  T* Ctl(int id) const {
-    return win->findChild<T*>(QString::number(id));
-  }
+  T* Ctl(int id) const { return win->findChild<T*>(QString::number(id)); }
   QListWidget* Sectors() const { return Ctl<QListWidget>(ctl::kSectorList); }
   int Progress() const { return Ctl<QProgressBar>(ctl::kProgress)->value(); }
   QListWidget* Console() const { return Ctl<QListWidget>(ctl::kConsole); }
@@ -87,7 +85,6 @@ class ShellTest : public ::testing::Test {
     QApplication::processEvents();
     return ok;
   }
-  static void Pump(int ms = 0) { QTest::qWait(ms); }
   bool RunEnded() { return PumpUntil([&] { return st.working == 0 && !win->hThread1.joinable(); }); }
   // `n` 120 x 120 sectors in one row with saved coordinates, all selected.
   void OpenProject(int n, const GridFn& height = nullptr) {
@@ -179,7 +176,7 @@ TEST_F(ShellTest, RandomCancelsLeaveNothingBehindAndARerunCompletes) {
       Cancel();
       const auto files = Listing(SessionFolder());
       const auto [progress, lines] = std::pair(Progress(), Console()->count());
-      Pump(150);
+      QTest::qWait(150);
       EXPECT_TRUE(Listing(SessionFolder()) == files && Progress() == progress && Console()->count() == lines);
       EXPECT_TRUE((plat.boxes == std::vector<Box>{{"Process Cancelled", BoxIcon::Info}}));
     }
@@ -211,7 +208,7 @@ TEST_F(ShellTest, ClosingDuringARunCancelsThenEnds) {
   ASSERT_TRUE(PumpUntil([&] { return Progress() >= 2 || st.working == 0; }));
   ASSERT_EQ(st.working, 1);
   win->Command(40001);  // File/Exit
-  Pump(20);
+  QTest::qWait(20);
   EXPECT_FALSE(win->isVisible());
   EXPECT_TRUE(st.working == 0 && !win->hThread1.joinable());
   EXPECT_EQ(plat.boxes.size(), 1u);
