@@ -193,7 +193,11 @@ TEST_F(ShellTest, RandomCancelsLeaveNothingBehindAndARerunCompletes) {
     return running;
   };
   plat.Clear();
-  EXPECT_GE(StopStress(12, span, [&](int) { Process(); }, stop), 4);
+  auto start = [&](int) {  // until the run has locked the coordinates, so that their release shows
+    Process();
+    PumpUntil([&] { return Ctl<QLineEdit>(ctl::kLongitude)->isReadOnly() || !st.working; });
+  };
+  EXPECT_GE(StopStress(12, span, start, stop), 4);
   Process();
   ASSERT_TRUE(RunEnded());
   ASSERT_EQ(plat.dialogs.size(), 1u);
