@@ -59,7 +59,8 @@ std::string Decode(std::vector<uint8_t> bytes, std::vector<uint8_t>& rgb, int& w
 void WritePng(const fs::path& path, int w, int h, const PngLayout& layout,
               const std::function<uint32_t(int, int, int)>& sample) {
   const int type = layout.colour_type;  // palette indices are one channel
-  const int channels = type == PNG_COLOR_TYPE_PALETTE ? 1 : (type & PNG_COLOR_MASK_COLOR ? 3 : 1) + (type & PNG_COLOR_MASK_ALPHA ? 1 : 0);
+  const int colours = type & PNG_COLOR_MASK_COLOR ? 3 : 1, alpha = type & PNG_COLOR_MASK_ALPHA ? 1 : 0;
+  const int channels = type == PNG_COLOR_TYPE_PALETTE ? 1 : colours + alpha;
   const size_t row_bytes = (static_cast<size_t>(w) * channels * layout.bit_depth + 7) / 8;
   // Samples packed big-endian, most significant bits first, as PNG stores them.
   std::vector<std::vector<png_byte>> rows(static_cast<size_t>(h), std::vector<png_byte>(row_bytes, 0));
