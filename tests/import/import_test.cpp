@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 #include <ogr_spatialref.h>
 
-#include <array>
 #include <cmath>
-#include <set>
 
 #include "catalogue/coords_file.h"
 #include "import/import.h"
@@ -21,24 +19,16 @@ namespace {
 constexpr double kNoData = -9999;
 constexpr double kEast = 440000, kNorth = 4480700;  // a corner in EPSG:25830, metres
 
+// A north-up DEM of w x h pixels of `px` units whose north-west corner is (west, north).
 struct Dem {
   int w = 0, h = 0;
-  std::array<double, 6> gt{};
+  double px = 1;
   std::function<double(int, int)> f = [](int, int) { return 100.0; };
   std::string unit = "", srs = "EPSG:25830";  // srs empty: no georeferencing at all
+  double west = kEast, north = kNorth;
   int bands = 1;
   GDALDataType type = GDT_Float32;
 };
-
-// A north-up DEM of w x h pixels of `px` metres whose north-west corner is (kEast, kNorth).
-Dem MakeDem(int w, int h, double px = 1, std::function<double(int, int)> f = nullptr, std::string unit = "",
-            std::string srs = "EPSG:25830") {
-  Dem d;
-  d.w = w, d.h = h, d.gt = {kEast, px, 0, kNorth, 0, -px};
-  if (f) d.f = std::move(f);
-  d.unit = std::move(unit), d.srs = std::move(srs);
-  return d;
-}
 
 void WriteDem(const fs::path& path, const Dem& d) {
   GDALAllRegister();
@@ -46,30 +36,26 @@ void WriteDem(const fs::path& path, const Dem& d) {
   GDALDatasetUniquePtr ds(drv->Create(path.c_str(), d.w, d.h, d.bands, d.type, nullptr));
   ASSERT_TRUE(ds);
   if (!d.srs.empty()) {
-    std::array<double, 6> gt = d.gt;
-    ds->SetGeoTransform(gt.data());
+    double gt[6] = {d.west, d.px, 0, d.north, 0, -d.px};
+    ds->SetGeoTransform(gt);
     OGRSpatialReference s;
     s.SetFromUserInput(d.srs.c_str());
     ds->SetSpatialRef(&s);
   }
   std::vector<double> px(static_cast<size_t>(d.w) * d.h);
   for (size_t i = 0; i < px.size(); ++i) px[i] = d.f(static_cast<int>(i % d.w), static_cast<int>(i / d.w));
-  for (int b = 1; b <= d.bands; ++b) {
-    GDALRasterBand* band = ds->GetRasterBand(b);
-    band->SetNoDataValue(kNoData);
-    if (!d.unit.empty()) band->SetUnitType(d.unit.c_str());
-    ASSERT_EQ(band->RasterIO(GF_Write, 0, 0, d.w, d.h, px.data(), d.w, d.h, GDT_Float64, 0, 0, nullptr), CE_None);
-  }
+  GDALRasterBand* band = ds->GetRasterBand(1);  // the others, if any, stay empty
+  band->SetNoDataValue(kNoData);
+  if (!d.unit.empty()) band->SetUnitType(d.unit.c_str());
+  ASSERT_EQ(band->RasterIO(GF_Write, 0, 0, d.w, d.h, px.data(), d.w, d.h, GDT_Float64, 0, 0, nullptr), CE_None);
 }
 
 struct Result {
   int code = -1;
   std::vector<std::string> lines;
   std::string refusal;
-  std::string Line(const std::string& start) const {
-    for (const std::string& l : lines)
-      if (l.rfind(start, 0) == 0) return l;
-    return "";
+  bool Has(const std::string& start) const {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(start); });
   }
 };
 
@@ -78,35 +64,16 @@ Result Import(const std::vector<std::string>& args, std::function<bool()> stop =
   const std::optional<ImportOptions> o = ParseImportArgs(args, error);
   Result r;
   EXPECT_TRUE(o) << error;
-  if (!o) return r;
   const ImportReport report{[&](const std::string& l) { r.lines.push_back(l); },
                             [&](const std::string& l) { r.refusal = l; }, [](int) {}, std::move(stop)};
-  r.code = RunImport(*o, report);
+  if (o) r.code = RunImport(*o, report);
   return r;
 }
 
 std::set<std::string> Names(const fs::path& dir) {
   std::set<std::string> out;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(dir, ec)) out.insert(e.path().filename().string());
+  for (const auto& [name, entry] : Listing(dir)) out.insert(name);
   return out;
-}
-
-// From system `from` to system `to`, in x = east order.
-std::unique_ptr<OGRCoordinateTransformation> Transform(int from, int to) {
-  OGRSpatialReference a, b;
-  a.importFromEPSG(from), b.importFromEPSG(to);
-  a.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER), b.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-  return std::unique_ptr<OGRCoordinateTransformation>(OGRCreateCoordinateTransformation(&a, &b));
-}
-
-// The coordinates file holds (x, y) of system `epsg` as longitude and latitude.
-void ExpectCentre(const fs::path& work, double x, double y, int epsg = 4326) {
-  ASSERT_TRUE(epsg == 4326 || Transform(epsg, 4326)->Transform(1, &x, &y));
-  double lon = 0, lat = 0;
-  ASSERT_TRUE(ReadCoordinatesFile((work / "pr_data.vtd").string(), lon, lat));
-  EXPECT_NEAR(lon, x, 1e-9);
-  EXPECT_NEAR(lat, y, 1e-9);
 }
 
 float At(const FloatRasterPtr& s, int x, int y) { return s->samples[static_cast<size_t>(y) * s->width + x]; }
@@ -114,8 +81,8 @@ float At(const FloatRasterPtr& s, int x, int y) { return s->samples[static_cast<
 // Calls f(gx, gy, height) for every pixel of every sector TIFF of a grid of
 // `rows` rows, (gx, gy) counted from the grid's north-west corner.
 void ForEachPixel(const fs::path& work, int size, int rows, const std::function<void(int, int, float)>& f) {
-  for (const auto& [name, entry] : Listing(work)) {
-    if (name.size() != 8 || name.substr(4) != ".tif") continue;
+  for (const std::string& name : Names(work)) {
+    if (!name.ends_with(".tif")) continue;
     const int col = std::stoi(name.substr(0, 2)), row = std::stoi(name.substr(2, 2));
     const FloatRasterPtr s = Carga_Imagen_tif((work / name).string());
     ASSERT_TRUE(s && s->width == static_cast<uint32_t>(size) && s->height == static_cast<uint32_t>(size)) << name;
@@ -130,201 +97,141 @@ class ImportTest : public StateTest {
   fs::path dem = dir / "dem.tif", work = dir / "work";
 };
 
-TEST_F(ImportTest, MetricOneMetreDemIsCopiedPixelForPixelIntoTheGrid) {
-  const Dem d = MakeDem(1300, 700, 1, [](int x, int y) {
+// Two tiles of one 1 m DEM, mosaicked and copied pixel for pixel.
+TEST_F(ImportTest, MetricTilesAreCopiedPixelForPixelIntoTheGrid) {
+  auto f = [](int x, int y) {
     if (x >= 1200 && y >= 600) return kNoData;       // all the data sector 0301 would hold
     if ((x * 7 + y * 3) % 101 == 0) return kNoData;  // scattered holes
     return 500.0 + x * 0.37 + y * 0.011;
-  });
-  WriteDem(dem, d);
-  const Result r = Import({"--quiet", dem.string(), work.string()});
+  };
+  WriteDem(dir / "w.tif", Dem{650, 700, 1, f});
+  WriteDem(dir / "e.tif", Dem{650, 700, 1, [&](int x, int y) { return f(x + 650, y); }, "", "EPSG:25830", kEast + 650});
+  const Result r = Import({"--quiet", (dir / "w.tif").string(), (dir / "e.tif").string(), work.string()});
   ASSERT_EQ(r.code, kImportDone) << r.refusal;
   EXPECT_EQ(Names(work), (std::set<std::string>{"0101.tif", "0102.tif", "0201.tif", "0202.tif", "0302.tif",
                                                 "pr_data.vtd"}));
-  EXPECT_NE(r.Line("import: grid: 3 x 2 sectors of 600 x 600 px"), "");
-  EXPECT_NE(r.Line("import: sectors written: 5, skipped as empty: 1"), "");
+  EXPECT_TRUE(r.Has("import: pixel size: 1.000 x 1.000 m -> 1 x 1 m (copied pixel for pixel)"));
+  EXPECT_TRUE(r.Has("import: grid: 3 x 2 sectors of 600 x 600 px"));
+  EXPECT_TRUE(r.Has("import: sectors written: 5, skipped as empty: 1"));
   int bad = 0;
   ForEachPixel(work, 600, 2, [&](int gx, int gy, float got) {
-    const double v = gx < d.w && gy < d.h ? d.f(gx, gy) : kNoData;
+    const double v = gx < 1300 && gy < 700 ? f(gx, gy) : kNoData;  // the padding has no data
     if ((v == kNoData ? !std::isnan(got) : got != static_cast<float>(v)) && bad++ == 0)
       ADD_FAILURE() << "pixel " << gx << "," << gy << ": " << got << " not " << v;
   });
   EXPECT_EQ(bad, 0);
-  ExpectCentre(work, kEast + 650, kNorth - 350, 25830);
 }
 
-TEST_F(ImportTest, GeographicDemLandsInUtmWithItsPeakInPlace) {
-  constexpr double kStep = 1e-5, kWest = -3.71, kTop = 40.41;
-  const int pi = 613, pj = 287;  // the peak sits on this source pixel's centre
-  const double peak_lon = kWest + (pi + 0.5) * kStep, peak_lat = kTop - (pj + 0.5) * kStep;
-  Dem d = MakeDem(1000, 800, kStep, [&](int x, int y) {
-    const double dx = (x - pi) * kStep * 111320 * std::cos(peak_lat * M_PI / 180), dy = (y - pj) * kStep * 110950;
-    return 1000 - 2 * std::hypot(dx, dy);
-  }, "", "EPSG:4326");
-  d.gt = {kWest, kStep, 0, kTop, 0, -kStep};
-  WriteDem(dem, d);
+// The grid is laid in the UTM zone of the DEM's centre, which the
+// coordinates file holds.
+TEST_F(ImportTest, GeographicDemIsImportedInItsUtmZone) {
+  constexpr double kStep = 1e-5, kWest = -1.21, kTop = 40.41;  // late in zone 30
+  WriteDem(dem, Dem{1000, 800, kStep, [](int x, int y) { return 100.0 + x - y; }, "", "EPSG:4326", kWest, kTop});
   const Result r = Import({"--quiet", "--size", "300", dem.string(), work.string()});
   ASSERT_EQ(r.code, kImportDone) << r.refusal;
-  EXPECT_NE(r.Line("import: coordinate system: WGS 84 / UTM zone 30N"), "") << r.lines[1];
-  int cols = 0, rows = 0;
-  ASSERT_EQ(std::sscanf(r.Line("import: grid:").c_str(), "import: grid: %d x %d", &cols, &rows), 2);
-  // The highest pixel of every sector, in metres from the area's north-west corner.
-  double best = -1e9, gx = 0, gy = 0;
-  ForEachPixel(work, 300, rows, [&](int x, int y, float v) {
-    if (v > best) best = v, gx = x + 0.5, gy = y + 0.5;
-  });
-  double e = peak_lon, n = peak_lat, xmin = 0, ymin = 0, xmax = 0, ymax = 0;
-  const auto ct = Transform(4326, 32630);
-  ASSERT_TRUE(ct->Transform(1, &e, &n));
-  ASSERT_TRUE(OCTTransformBounds(ct.get(), kWest, kTop - 800 * kStep, kWest + 1000 * kStep, kTop, &xmin, &ymin, &xmax,
-                                 &ymax, 21));
-  EXPECT_NEAR(best, 1000, 2);
-  EXPECT_NEAR(gx, e - xmin, 1.0);
-  EXPECT_NEAR(gy, ymax - n, 1.0);
-  ExpectCentre(work, kWest + 500 * kStep, kTop - 400 * kStep);
+  EXPECT_TRUE(r.Has("import: coordinate system: WGS 84 / UTM zone 30N")) << r.lines[1];
+  double lon = 0, lat = 0;
+  ASSERT_TRUE(ReadCoordinatesFile((work / "pr_data.vtd").string(), lon, lat));
+  EXPECT_NEAR(lon, kWest + 500 * kStep, 1e-9);
+  EXPECT_NEAR(lat, kTop - 400 * kStep, 1e-9);
 }
 
+// Each case's line and its heights at 1 m grid column gx of the south-west sector.
 TEST_F(ImportTest, PixelSizeAndHeightUnitsBecomeMetres) {
   struct Case {
-    const char* label;
     Dem dem;
-    std::string size_line;
-    bool coarse, feet;
-    std::function<double(int gx)> want;  // at 1 m grid column gx, away from the edges
+    std::string says;
+    std::function<double(int gx)> want;
     std::vector<std::string> args = {};
   };
-  const std::string copied = "import: pixel size: 1.000 x 1.000 m -> 1 x 1 m (copied pixel for pixel)";
   const std::vector<Case> cases = {
-      {"2 m pixels", MakeDem(650, 350, 2, [](int x, int) { return 10 + (2 * x + 1) * 0.5; }),
-       "import: pixel size: 2.000 x 2.000 m -> 1 x 1 m (bilinear)", false, false,
-       [](int gx) { return 10 + (gx + 0.5) * 0.5; }},
-      {"5 m pixels", MakeDem(100, 100, 5, [](int, int) { return 42.0; }), "import: pixel size: 5.000 x 5.000 m", true,
-       false, [](int) { return 42.0; }},
+      {{650, 350, 2, [](int x, int) { return 10 + (2 * x + 1) * 0.5; }},
+       "import: pixel size: 2.000 x 2.000 m -> 1 x 1 m (bilinear)", [](int gx) { return 10 + (gx + 0.5) * 0.5; }},
+      {{100, 100, 5}, "import: warning: the DEM's pixels are", [](int) { return 100.0; }},
       // High enough that international and US survey feet differ by mm.
-      {"heights in feet", MakeDem(300, 200, 1, [](int x, int) { return 10000.0 + x; }, "ft"), copied, false, true,
+      {{300, 200, 1, [](int x, int) { return 10000.0 + x; }, "ft"}, "import: heights converted from feet",
        [](int gx) { return (10000.0 + gx) * 0.3048; }},
-      {"vertical system in US feet", MakeDem(300, 200, 1, [](int, int) { return 10000.0; }, "", "EPSG:25830+6360"),
-       copied, false, true, [](int) { return 10000.0 * 1200 / 3937; }},
-      {"half-metre pixels averaged", MakeDem(400, 400, 0.5, [](int x, int) { return x % 2 ? 20.0 : 10.0; }),
-       "import: pixel size: 0.500 x 0.500 m -> 1 x 1 m (average)", false, false, [](int) { return 15.0; },
+      {{300, 200, 1, [](int, int) { return 10000.0; }, "", "EPSG:25830+6360"}, "import: heights converted from feet",
+       [](int) { return 10000.0 * 1200 / 3937; }},
+      {{300, 200, 1, [](int x, int y) { return 100.0 + x + y * 1000.0; }}, "import: grid: 1 x 1 sectors",
+       [](int gx) { return 250.0 + gx + 31 * 1000.0; },  // the bounds' corner is (150, 20) from the DEM's
+       {"--bounds", std::to_string(kEast + 150), std::to_string(kNorth - 120), std::to_string(kEast + 260),
+        std::to_string(kNorth - 20)}},
+      {{400, 400, 0.5, [](int x, int) { return x % 2 ? 20.0 : 10.0; }},
+       "import: pixel size: 0.500 x 0.500 m -> 1 x 1 m (average)", [](int) { return 15.0; },
        {"--resampling", "nearest"}},
+      // 2 x 2 sectors over 200 x 150: 27600 padding and 900 source pixels without data.
+      {{200, 150, 1, [](int x, int) { return x < 6 ? kNoData : x < 40 ? -5.4 : 1234.6 + x % 3; }},
+       "import: png: 28500 no-data and 5100 negative heights written as 0; --type tif keeps them",
+       [](int gx) { return gx < 40 ? 0 : 1235.0 + gx % 3; }, {"--type", "png"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.label);
+    SCOPED_TRACE(c.says);
     TempDir t;
     WriteDem(t / "dem.tif", c.dem);
     std::vector<std::string> args = c.args;
     args.insert(args.end(), {"--quiet", "--size", "120", (t / "dem.tif").string(), (t / "w").string()});
     const Result r = Import(args);
     ASSERT_EQ(r.code, kImportDone) << r.refusal;
-    EXPECT_NE(r.Line(c.size_line), "") << r.lines[2];
-    EXPECT_EQ(r.Line("import: warning: the DEM's pixels are") != "", c.coarse);
-    EXPECT_EQ(r.Line("import: heights converted from feet") != "", c.feet);
-    const FloatRasterPtr s = Carga_Imagen_tif((t / "w" / "0101.tif").string());  // south-west sector
-    ASSERT_TRUE(s);
-    for (int x : {5, 37, 101}) EXPECT_NEAR(At(s, x, 11), c.want(x), 1e-3) << x;
+    EXPECT_TRUE(r.Has(c.says));
+    const fs::path png = t / "w" / "0101.png";  // whole metres
+    st.cu_ext = 0;
+    const SurfacePtr p = fs::exists(png) ? Carga_Imagen(png.string()) : nullptr;
+    const FloatRasterPtr s = p ? nullptr : Carga_Imagen_tif((t / "w" / "0101.tif").string());
+    ASSERT_TRUE(s || p);
+    for (int x : {5, 37, 101})
+      EXPECT_NEAR(p ? HeightOfPixel(p.get(), nullptr, x, 11) : At(s, x, 11), c.want(x), 1e-3) << x;
   }
-}
-
-TEST_F(ImportTest, TilesAreMosaickedAndBoundsCutThem) {
-  auto f = [](int x, int y) { return 100.0 + x + y * 1000.0; };  // x, y from the west tile's corner
-  WriteDem(dir / "w.tif", MakeDem(300, 200, 1, f));
-  Dem east = MakeDem(300, 200, 1, [&](int x, int y) { return f(x + 300, y); });
-  east.gt[0] = kEast + 300;
-  WriteDem(dir / "e.tif", east);
-  auto at = [](double v) { return std::to_string(v); };
-  const Result r = Import({"--quiet", "--size", "120", "--bounds", at(kEast + 250), at(kNorth - 150), at(kEast + 450),
-                           at(kNorth - 20), (dir / "w.tif").string(), (dir / "e.tif").string(), work.string()});
-  ASSERT_EQ(r.code, kImportDone) << r.refusal;
-  EXPECT_NE(r.Line("import: pixel size: 1.000 x 1.000 m -> 1 x 1 m (copied pixel for pixel)"), "");
-  EXPECT_NE(r.Line("import: grid: 2 x 2 sectors"), "");
-  const FloatRasterPtr nw = Carga_Imagen_tif((work / "0102.tif").string());
-  const FloatRasterPtr ne = Carga_Imagen_tif((work / "0202.tif").string());
-  ASSERT_TRUE(nw && ne);
-  for (const auto& [x, y] : std::vector<std::pair<int, int>>{{0, 0}, {49, 3}, {50, 3}, {119, 119}})
-    EXPECT_EQ(At(nw, x, y), static_cast<float>(f(250 + x, 20 + y))) << x;
-  EXPECT_EQ(At(ne, 5, 7), static_cast<float>(f(375, 27)));
-  EXPECT_TRUE(std::isnan(At(ne, 80, 7)));  // east of the bounds
-  ExpectCentre(work, kEast + 350, kNorth - 85, 25830);
-
-  // A tile the mosaicker would leave out is a refusal, not a hole.
-  east.type = GDT_Int16;
-  WriteDem(dir / "e16.tif", east);
-  const Result mixed = Import({"--quiet", (dir / "w.tif").string(), (dir / "e16.tif").string(), (dir / "x").string()});
-  EXPECT_EQ(mixed.code, kImportRefused);
-  EXPECT_NE(mixed.refusal.find("cannot mosaic"), std::string::npos) << mixed.refusal;
-}
-
-TEST_F(ImportTest, PngCarriesWholeMetresAndCountsWhatBecomesZero) {
-  WriteDem(dem, MakeDem(200, 150, 1, [](int x, int) { return x < 10 ? kNoData : x < 20 ? -5.4 : 1234.6 + x % 3; }));
-  const Result r = Import({"--quiet", "--type", "png", "--size", "120", dem.string(), work.string()});
-  ASSERT_EQ(r.code, kImportDone) << r.refusal;
-  // 4 sectors of 120 x 120 over 200 x 150: 27600 padding and 1500 source pixels without data.
-  EXPECT_EQ(r.Line("import: png:"), "import: png: 29100 no-data and 1500 negative heights written as 0; --type tif keeps them");
-  EXPECT_EQ(r.Line("import: process with:"), "import: process with: veltano-batch --type png " + work.string());
-  st.cu_ext = 0;
-  SurfacePtr s = Carga_Imagen((work / "0102.png").string());
-  ASSERT_TRUE(s);
-  const std::vector<std::pair<int, float>> want = {{0, 0}, {9, 0}, {10, 0}, {19, 0}, {20, 1237}, {21, 1235}, {22, 1236}};
-  for (const auto& [x, h] : want) EXPECT_EQ(HeightOfPixel(s.get(), nullptr, x, 3), h) << x;
 }
 
 TEST_F(ImportTest, BadInputIsRefusedWithNothingWritten) {
   WriteFileBytes(dir / "text.tif", {'n', 'o', 't', ' ', 'a', ' ', 'D', 'E', 'M'});
-  WriteDem(dir / "wide.tif", MakeDem(12000, 2));
-  Dem rgb = MakeDem(20, 20);
-  rgb.bands = 3;
-  WriteDem(dir / "rgb.tif", rgb);
-  WriteDem(dir / "plain.tif", MakeDem(20, 20, 1, nullptr, "", ""));
-  WriteDem(dem, MakeDem(300, 200));
-  WriteDem(dir / "void.tif", MakeDem(300, 200, 1, [](int, int) { return kNoData; }));
-  const fs::path full = dir / "full";
-  fs::create_directories(full);
-  WriteFileBytes(full / "0101.tif", {'x'});
-  struct Case {
-    std::vector<std::string> args;
-    std::string says;
-  };
-  const std::vector<Case> cases = {
+  WriteDem(dir / "wide.tif", Dem{12000, 2});
+  WriteDem(dir / "rgb.tif", Dem{.w = 20, .h = 20, .bands = 3});
+  WriteDem(dir / "plain.tif", Dem{.w = 20, .h = 20, .srs = ""});
+  WriteDem(dem, Dem{300, 200});
+  WriteDem(dir / "i16.tif", Dem{.w = 300, .h = 200, .west = kEast + 300, .type = GDT_Int16});
+  WriteDem(dir / "void.tif", Dem{300, 200, 1, [](int, int) { return kNoData; }});
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{(dir / "text.tif").string(), work.string()}, "GDAL cannot read it"},
-      {{(dir / "missing.tif").string(), work.string()}, "GDAL cannot read it"},
       {{"--size", "120", (dir / "wide.tif").string(), work.string()},
        "the area needs 100 x 1 sectors of 120 px; at most 99 x 99 fit: use a larger --size or a smaller --bounds"},
       {{(dir / "rgb.tif").string(), work.string()}, "3 bands"},
       {{(dir / "plain.tif").string(), work.string()}, "no georeferencing"},
       {{"--bounds", "0", "0", "10", "10", dem.string(), work.string()}, "do not overlap the DEM"},
       {{(dir / "void.tif").string(), work.string()}, "the area holds no heights"},
-      {{dem.string(), full.string()}, "already holds sector rasters (0101.tif); give --overwrite"},
+      {{dem.string(), (dir / "i16.tif").string(), work.string()}, "cannot mosaic"},  // not a hole in the mosaic
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.says);
-    const Result r = Import(c.args);
+  for (const auto& [args, says] : cases) {
+    SCOPED_TRACE(says);
+    const Result r = Import(args);
     EXPECT_EQ(r.code, kImportRefused);
-    EXPECT_NE(r.refusal.find(c.says), std::string::npos) << r.refusal;
-    // Only an area found empty while reading got as far as the plan.
-    EXPECT_EQ(r.lines.empty(), c.says.find("no heights") == std::string::npos);
+    EXPECT_NE(r.refusal.find(says), std::string::npos) << r.refusal;
     EXPECT_FALSE(fs::exists(work));
   }
-  EXPECT_EQ(Names(full), std::set<std::string>{"0101.tif"});
 }
 
 // A stop leaves whole rows; --overwrite then replaces every sector raster
 // of the folder, whatever its type, and what is half-written.
 TEST_F(ImportTest, StoppedImportLeavesWholeRowsAndOverwriteReplacesAll) {
-  WriteDem(dem, MakeDem(300, 300, 1, [](int x, int y) { return 50.0 + x - y; }));
+  WriteDem(dem, Dem{300, 300, 1, [](int x, int y) { return 50.0 + x - y; }});
   const Result stopped = Import({"--quiet", "--size", "120", dem.string(), work.string()}, [] { return true; });
   EXPECT_EQ(stopped.code, kImportStopped);
+  EXPECT_EQ(stopped.refusal, "stopped; the files written so far are whole: run again with --overwrite to finish");
   EXPECT_EQ(Names(work), (std::set<std::string>{"0103.tif", "0203.tif", "0303.tif"}));  // the northern row
   for (const std::string& name : Names(work)) EXPECT_TRUE(Carga_Imagen_tif((work / name).string())) << name;
-  EXPECT_EQ(Import({"--quiet", "--size", "120", dem.string(), work.string()}).code, kImportRefused);
+  const Result again = Import({"--quiet", "--size", "120", dem.string(), work.string()});
+  EXPECT_TRUE(again.refusal.starts_with(work.string() + " already holds sector rasters (0") &&
+              again.refusal.ends_with(".tif); give --overwrite to replace them, or import into an empty folder"))
+      << again.refusal;
   for (const char* old : {"0909.tif", "0404.png", ".0201.tif.tmp-99999-3"}) WriteFileBytes(work / old, {'x'});
   // A stop asked for after the last row stops nothing.
   const Result rerun = Import({"--quiet", "--overwrite", "--size", "120", dem.string(), work.string()},
                               [n = 0]() mutable { return ++n > 2; });
   EXPECT_EQ(rerun.code, kImportDone) << rerun.refusal;
-  EXPECT_NE(rerun.Line("import: removed 2 sector rasters"), "");
+  EXPECT_TRUE(rerun.Has("import: removed 2 sector rasters"));
   EXPECT_EQ(Names(work).size(), 10u);
-  EXPECT_TRUE(Names(work).count("pr_data.vtd") && Carga_Imagen_tif((work / "0303.tif").string()));
+  EXPECT_TRUE(Carga_Imagen_tif((work / "0303.tif").string()));
 }
 
 TEST(ImportArgs, UsageErrorsAndValues) {
@@ -335,22 +242,15 @@ TEST(ImportArgs, UsageErrorsAndValues) {
   };
   for (const auto& args : bad) {
     std::string error;
-    EXPECT_FALSE(ParseImportArgs(args, error)) << ::testing::PrintToString(args);
-    EXPECT_FALSE(error.empty()) << ::testing::PrintToString(args);
+    EXPECT_TRUE(!ParseImportArgs(args, error) && !error.empty()) << ::testing::PrintToString(args);
   }
-  // The other values show in the runs above; cubic only here.
-  std::string error;
-  const auto o = ParseImportArgs({"--resampling", "cubic", "a.tif", "w"}, error);
-  EXPECT_TRUE(o && o->resampling == ImportResampling::Cubic) << error;
 }
 
 // The whole path from the terminal: import, process, verify.
 TEST_F(ImportTest, ImportedProjectProcessesAndVerifies) {
-  if (!fs::exists(BatchExe())) GTEST_SKIP() << "no batch driver at " << BatchExe();
-  WriteDem(dem, MakeDem(240, 240, 1, [](int x, int y) { return Hill(x, y, 0, 0) + 0.25; }));
+  WriteDem(dem, Dem{240, 240, 1, [](int x, int y) { return Hill(x, y, 0, 0) + 0.25; }});
   EXPECT_EQ(RunBatch({"import", "--quiet", (dir / "text.tif").string(), work.string()}).code, 2);
   ASSERT_EQ(RunBatch({"import", "--quiet", "--size", "120", dem.string(), work.string()}).code, 0);
-  EXPECT_EQ(Names(work).size(), 5u);
   ASSERT_EQ(RunBatch({"--type", "tif", "--yes", "--quiet", "--session-id", "imp", work.string()}).code, 0);
   EXPECT_EQ(RunBatch({"verify", (work / "Sessionimp").string()}).code, 0);  // 4 on any problem
 }

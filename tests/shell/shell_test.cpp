@@ -1,40 +1,131 @@
-// The main window with a worker thread: whole runs to their dialog, the
-// commands refused during a run, Cancel and closing at any moment, and the
-// boxes a worker needs while a Cancel comes.
+// The main window with a worker thread, on a Qt platform that records its
+// boxes and dialogs instead of showing them: whole runs to their dialog,
+// the commands refused during a run, Cancel and closing at any moment, and
+// the boxes a worker needs while a Cancel comes.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
-#include <algorithm>
-#include <atomic>
+#include <QPushButton>
+#include <QTest>
+#include <clocale>
 #include <fstream>
 
 #include "run/run.h"
-#include "shell_fixture.h"
+#include "shell/main_window.h"
+#include "shell/qt_platform.h"
+#include "support/support.h"
+#include "terrain/graph.h"
 
 namespace {
 
-bool Has(const std::vector<std::string>& lines, const std::string& start) {
-  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(start); });
-}
+// Records the boxes and dialogs (all shown on the interface thread) and
+// answers every box OK; ending the process throws ProcessExit.
+class RecordingQtPlatform : public QtPlatform {
+ public:
+  using Box = std::pair<std::string, BoxIcon>;
+  std::vector<Box> boxes;
+  std::vector<std::string> dialogs;  // the title, then every label and edit, a line each
+  int ExecDialog(QDialog& dialog) override {
+    std::string& text = dialogs.emplace_back(dialog.windowTitle().toStdString());
+    for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (auto* label = qobject_cast<QLabel*>(w)) text += "\n" + label->text().toStdString();
+      if (auto* edit = qobject_cast<QLineEdit*>(w)) text += "\n" + edit->text().toStdString();
+    }
+    return 0;
+  }
+  void Clear() { boxes.clear(), dialogs.clear(); }
+  [[noreturn]] void ExitProcess(int code) override { throw ProcessExit(code); }
+
+ protected:
+  BoxResult ShowBox(const std::string& text, const std::string&, BoxIcon icon, BoxButtons, bool) override {
+    boxes.emplace_back(text, icon);
+    return BoxResult::Ok;
+  }
+};
+
+class ShellTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int argc = 1;  // the window needs an application, for the whole program
+    static char name[] = "test_shell", *argv[] = {name, nullptr};
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    [[maybe_unused]] static const QApplication* app = new QApplication(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");  // Qt takes the locale from the environment
+    ResetProjectState();
+    st.sesion = "t";
+    SetPlatform(&plat);
+    win = std::make_unique<MainWindow>(plat);
+    win->pick_directory = [this] { return QString::fromStdString(dir.str()); };
+    win->show();
+    QTest::qWait(0);
+  }
+  void TearDown() override {
+    win.reset();
+    QTest::qWait(0);
+    if (!st.pantalla) {  // a test closed the window, which shuts the graph window down
+      Inicia_SDL();
+      PrepareWatermark();
+    }
+    SetPlatform(nullptr);
+    ResetProjectState();
+  }
+  template <class T = QWidget>
+  T* Ctl(int id) const { return win->findChild<T*>(QString::number(id)); }
+  QListWidget* Sectors() const { return Ctl<QListWidget>(ctl::kSectorList); }
+  int Progress() const { return Ctl<QProgressBar>(ctl::kProgress)->value(); }
+  QListWidget* Console() const { return Ctl<QListWidget>(ctl::kConsole); }
+  // Serves the interface thread's queue until `done` holds (false after 4 minutes), then once more.
+  static bool PumpUntil(const std::function<bool()>& done) {
+    const bool ok = QTest::qWaitFor(done, 240000);
+    QApplication::processEvents();
+    return ok;
+  }
+  bool RunEnded() { return PumpUntil([&] { return st.working == 0 && !win->hThread1.joinable(); }); }
+  // `n` 120 x 120 sectors in one row with saved coordinates, all selected.
+  void OpenProject(int n, const GridFn& height = nullptr) {
+    MakeProject(dir.path(), n, 1, 120, ".png", height, {{-3.70379, 40.4165}});
+    win->Command(201);
+    ASSERT_EQ(Sectors()->count(), n);
+    win->Command(202);
+  }
+  void ChooseType(int index) {
+    Ctl<QComboBox>(ctl::kFileType)->setCurrentIndex(index);
+    emit Ctl<QComboBox>(ctl::kFileType)->activated(index);
+  }
+  void Process() { Ctl<QPushButton>(204)->click(); }
+  void Cancel() { Ctl<QPushButton>(205)->click(); }
+
+  using Box = RecordingQtPlatform::Box;
+  TempDir dir;
+  RecordingQtPlatform plat;
+  std::unique_ptr<MainWindow> win;
+};
 
 TEST_F(ShellTest, RunWithErrorsAndWarningsReachesWorkDone) {
   OpenProject(1, [](int x, int y) { return x == 60 && y == 60 ? 9000.0 : 1000 + (x * 7 + y * 3) % 40; });
   std::ofstream(SessionFolder()) << "in the way";  // nothing can be saved
   Process();
   ASSERT_TRUE(RunEnded());
-  ASSERT_EQ(plat.dialogs().size(), 1u);
-  const auto done = plat.dialogs()[0];
-  EXPECT_EQ(done.title, "Work Done!");
-  EXPECT_TRUE(Has(done.texts, dir.str() + "/Sessiont"));
-  EXPECT_TRUE(Has(done.texts, "Oops! It seems there was an Error during the process"));
-  EXPECT_TRUE(Has(done.texts, "There were some Warnings during the process"));
-  EXPECT_FALSE(Has(done.texts, "No Errors logged"));
-  for (const char* line : {"ERROR saving package 0", "ERROR saving elev png",
-                           "WARNING!! Unexpected High values of elevations in 0101"})
-    EXPECT_TRUE(Has(Console(), line)) << line;
-  ExpectControlsRestored();
+  ASSERT_EQ(plat.dialogs.size(), 1u);
+  for (const std::string& text : std::vector<std::string>{"Work Done!", dir.str() + "/Sessiont", "Oops! It seems",
+                                                          "There were some Warnings during the process"})
+    EXPECT_TRUE(Contains(plat.dialogs[0], text)) << text;
+  EXPECT_EQ(Console()->findItems("WARNING!! Unexpected High values of elevations in 0101", Qt::MatchStartsWith).size(),
+            1);
 }
 
 TEST_F(ShellTest, ProjectCommandsAreRefusedDuringARun) {
+  ChooseType(1);  // no folder yet: the type changes, nothing is scanned or said
+  EXPECT_TRUE(st.admext == ".tif" && Console()->count() == 0);
+  ChooseType(0);
   OpenProject(2);
+  ChooseType(0);  // the type in use: the selection stays
+  EXPECT_EQ(Sectors()->selectedItems().size(), 2);
   win->Command(203);
   int picks = 0;
   win->pick_directory = [&] { return ++picks, QString::fromStdString(dir.str()); };
@@ -46,43 +137,22 @@ TEST_F(ShellTest, ProjectCommandsAreRefusedDuringARun) {
     st.working = 0;
   };
   Cancel();  // no run: nothing to cancel
-  EXPECT_TRUE(plat.boxes().empty());
   Process();
   Process();  // pressed twice quickly
   ASSERT_TRUE(PumpUntil([&] { return runs > 0; }));
   for (int command : {201, 40004, 202, 204}) win->Command(command);
-  auto* combo = Ctl<QComboBox>(ctl::kFileType);
-  combo->setCurrentIndex(1);
-  emit combo->activated(1);
+  ChooseType(1);
   EXPECT_EQ(picks, 0);
   EXPECT_EQ(Sectors()->selectedItems().size(), 0);
   EXPECT_EQ(st.cu_ext, 0);
-  EXPECT_EQ(combo->currentIndex(), 0);  // shows the type still in use
+  EXPECT_EQ(Ctl<QComboBox>(ctl::kFileType)->currentIndex(), 0);  // shows the type still in use
   release = true;
   ASSERT_TRUE(RunEnded());
   EXPECT_EQ(runs, 1);
-  win->Command(202);  // idle again: the commands act
-  EXPECT_EQ(Sectors()->selectedItems().size(), 2);
-}
-
-TEST_F(ShellTest, FileTypeChangeRescansOnlyOnARealChange) {
-  auto choose = [&](int index) {
-    Ctl<QComboBox>(ctl::kFileType)->setCurrentIndex(index);
-    emit Ctl<QComboBox>(ctl::kFileType)->activated(index);
-  };
-  choose(1);  // no folder yet: the type changes, nothing is scanned or said
-  EXPECT_EQ(st.admext, ".tif");
-  EXPECT_TRUE(Console().empty());
-  choose(0);
-  OpenProject(3);
-  choose(0);  // the type in use: the list and its selection stay, nothing is said
-  EXPECT_EQ(Sectors()->selectedItems().size(), 3);
-  EXPECT_EQ(Console(), std::vector<std::string>{"Work directoy selected: " + dir.str()});
-  choose(1);  // no .tif rasters there
+  EXPECT_TRUE(plat.boxes.empty());
+  ChooseType(1);  // idle again: the commands act; no .tif rasters there
   EXPECT_EQ(Sectors()->count(), 0);
-  EXPECT_EQ(Console().back(), "WARNING: There are no files to process in the directory");
-  choose(0);
-  EXPECT_EQ(Sectors()->count(), 3);
+  EXPECT_EQ(Console()->item(Console()->count() - 1)->text(), "WARNING: There are no files to process in the directory");
 }
 
 // Cancel at random moments: once it returns nothing in the session folder
@@ -100,66 +170,60 @@ TEST_F(ShellTest, RandomCancelsLeaveNothingBehindAndARerunCompletes) {
   const auto reference = FolderBytes(SessionFolder());
   ASSERT_EQ(reference.size(), 34u);
   st.sesion = "cx";
-  auto start = [&](int) {
-    plat.Clear();
-    Process();
-  };
   auto stop = [&](int) {
     const bool running = st.working;
     if (running) {
       Cancel();
       const auto files = Listing(SessionFolder());
-      const int progress = Ctl<QProgressBar>(ctl::kProgress)->value();
-      const size_t lines = Console().size();
-      Pump(0.15);
-      EXPECT_EQ(Listing(SessionFolder()), files);
-      EXPECT_EQ(Ctl<QProgressBar>(ctl::kProgress)->value(), progress);
-      EXPECT_EQ(Console().size(), lines);
-      EXPECT_EQ(plat.boxes().size(), 1u);
-      EXPECT_TRUE(plat.boxes()[0].text == "Process Cancelled" && plat.boxes()[0].icon == BoxIcon::Info);
-      EXPECT_TRUE(plat.dialogs().empty());
-    } else {
-      EXPECT_TRUE(RunEnded());
-      EXPECT_EQ(plat.dialogs().size(), 1u);
+      const auto [progress, lines] = std::pair(Progress(), Console()->count());
+      QTest::qWait(150);
+      EXPECT_TRUE(Listing(SessionFolder()) == files && Progress() == progress && Console()->count() == lines);
+      EXPECT_TRUE((plat.boxes == std::vector<Box>{{"Process Cancelled", BoxIcon::Info}}));
     }
-    ExpectControlsRestored();
+    EXPECT_TRUE(RunEnded());
+    EXPECT_EQ(plat.dialogs.size(), running ? 0u : 1u);
+    EXPECT_EQ(platform().ControlText(ctl::kStatusBar), "");  // the controls are back
+    EXPECT_FALSE(Ctl<QLineEdit>(ctl::kLongitude)->isReadOnly() || Ctl<QLineEdit>(ctl::kLatitude)->isReadOnly());
+    EXPECT_TRUE(Ctl<QComboBox>(ctl::kFileType)->isEnabled());
     EXPECT_FALSE(st.shoras || st.sfsuma || st.sfwhsinf || st.sfwhscen || st.sfwhssup || st.elev2png || st.sftmp);
     EXPECT_FALSE(st.sfdata || st.sent7 || !st.presum.empty() || !st.pmeswhs.empty());
     for (const auto& [name, bytes] : FolderBytes(SessionFolder()))
       EXPECT_TRUE(reference.count(name) && bytes == reference.at(name)) << name << " is not the uninterrupted run's";
+    plat.Clear();
     return running;
   };
-  EXPECT_GE(StopStress(12, span, start, stop), 4);
   plat.Clear();
+  auto start = [&](int) {  // until the run has locked the coordinates, so that their release shows
+    Process();
+    PumpUntil([&] { return Ctl<QLineEdit>(ctl::kLongitude)->isReadOnly() || !st.working; });
+  };
+  EXPECT_GE(StopStress(12, span, start, stop), 4);
   Process();
   ASSERT_TRUE(RunEnded());
-  ASSERT_EQ(plat.dialogs().size(), 1u);
-  EXPECT_EQ(plat.dialogs()[0].texts.back(), "No Errors logged during the process");
-  EXPECT_EQ(Ctl<QProgressBar>(ctl::kProgress)->value(), 100);
+  ASSERT_EQ(plat.dialogs.size(), 1u);
+  EXPECT_TRUE(plat.dialogs[0].ends_with("\nNo Errors logged during the process")) << plat.dialogs[0];
+  EXPECT_EQ(Progress(), 100);
   EXPECT_TRUE(FolderBytes(SessionFolder()) == reference);
 }
 
 TEST_F(ShellTest, ClosingDuringARunCancelsThenEnds) {
   OpenProject(2);
   Process();
-  ASSERT_TRUE(PumpUntil([&] { return Ctl<QProgressBar>(ctl::kProgress)->value() >= 2 || st.working == 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return Progress() >= 2 || st.working == 0; }));
   ASSERT_EQ(st.working, 1);
   win->Command(40001);  // File/Exit
-  Pump(0.02);
+  QTest::qWait(20);
   EXPECT_FALSE(win->isVisible());
   EXPECT_TRUE(st.working == 0 && !win->hThread1.joinable());
-  ASSERT_EQ(plat.boxes().size(), 1u);
-  EXPECT_EQ(plat.boxes()[0].text, "Process Cancelled");
+  EXPECT_EQ(plat.boxes.size(), 1u);
   EXPECT_EQ(st.pantalla, nullptr);  // the graph window is gone
-  const auto files = Listing(SessionFolder());
-  Pump(0.2);
-  EXPECT_EQ(Listing(SessionFolder()), files);
 }
 
-// A worker's question never holds up a Cancel: the stopped question counts
-// as declined.
-TEST_F(ShellTest, WorkerQuestionsAreAnsweredAndNeverDeadlockACancel) {
-  std::atomic<int> first{-1}, second{-1};
+// A worker's question is answered while the queue is served; one that waits
+// when a Cancel comes counts as declined, and never holds the Cancel up.
+// A fatal error on the way out is still shown: the program ends right after.
+TEST_F(ShellTest, WorkerBoxesDuringACancel) {
+  std::atomic<int> first{-1}, second{-1}, exit_code{0};
   std::atomic<bool> go{false};
   win->run_body = [&] {
     auto ask = [](const char* text) {
@@ -168,7 +232,11 @@ TEST_F(ShellTest, WorkerQuestionsAreAnsweredAndNeverDeadlockACancel) {
     first = ask("Proceed?");
     while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     second = ask("Estimated time");  // nobody serves the queue until Cancel
-    st.working = 0;
+    try {
+      FatalBox("Fatal error loading data", "Error", true, -1);
+    } catch (const ProcessExit& e) {
+      exit_code = e.code;
+    }
   };
   Process();
   ASSERT_TRUE(PumpUntil([&] { return first != -1; }));
@@ -177,28 +245,10 @@ TEST_F(ShellTest, WorkerQuestionsAreAnsweredAndNeverDeadlockACancel) {
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   Cancel();
   EXPECT_EQ(second, 0);
-  ASSERT_EQ(plat.boxes().size(), 2u);
-  EXPECT_EQ(plat.boxes()[1].text, "Process Cancelled");
-}
-
-// A Cancel that lands while the worker is on its way to a fatal error must
-// not swallow the fatal box: the program ends right after it.
-TEST_F(ShellTest, FatalErrorIsShownEvenWhenACancelLandsFirst) {
-  std::atomic<int> exit_code{0};
-  win->run_body = [&] {
-    while (!st.stoprequest) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    try {
-      FatalBox("Fatal error loading data", "Error", true, -1);
-    } catch (const ProcessExit& e) {
-      exit_code = e.code;
-    }
-  };
-  Process();
-  Cancel();
   EXPECT_EQ(exit_code, -1);
-  ASSERT_FALSE(plat.boxes().empty());
-  EXPECT_EQ(plat.boxes()[0].text, "Fatal error loading data");
-  EXPECT_EQ(plat.boxes()[0].icon, BoxIcon::Error);
+  EXPECT_TRUE((plat.boxes == std::vector<Box>{{"Proceed?", BoxIcon::Warning},
+                                              {"Fatal error loading data", BoxIcon::Error},
+                                              {"Process Cancelled", BoxIcon::Info}}));
 }
 
 }  // namespace

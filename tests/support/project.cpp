@@ -16,7 +16,8 @@ void MakeProject(const fs::path& work, int cols, int rows, int size, const std::
       if (ext == ".tif")
         WriteTiffFloat(path, size, size, [&](int x, int y) { return static_cast<float>(h(x + ox, y + oy)); });
       else
-        WritePngRgb(path, size, size, [&](int x, int y) { return static_cast<uint32_t>(std::lround(h(x + ox, y + oy))); });
+        WritePngRgb(path, size, size,
+                    [&](int x, int y) { return static_cast<uint32_t>(std::lround(h(x + ox, y + oy))); });
     }
   if (lonlat) {
     ASSERT_TRUE(WriteCoordinatesFile((work / "pr_data.vtd").string(), lonlat->first, lonlat->second));

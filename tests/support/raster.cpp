@@ -1,5 +1,6 @@
 #include <png.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -8,23 +9,6 @@
 #include "support/support.h"
 
 namespace {
-
-void PutBE32(std::vector<uint8_t>& b, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(v >> s));
-}
-
-void Chunk(std::vector<uint8_t>& b, const char* type, const std::vector<uint8_t>& data) {
-  PutBE32(b, static_cast<uint32_t>(data.size()));
-  const size_t start = b.size();
-  b.insert(b.end(), type, type + 4);
-  b.insert(b.end(), data.begin(), data.end());
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = start; i < b.size(); ++i) {
-    crc ^= b[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  PutBE32(b, crc ^ 0xFFFFFFFFu);
-}
 
 // Only plain values cross the library's longjmp: everything is prepared
 // before the jump buffer is set.
@@ -55,12 +39,10 @@ constexpr uint8_t kMark[8] = {'T', 'S', 'V', 'L', 'P', 0x0A, 0x1A, 0x0A};
 // An empty IEND chunk: length 0, type, CRC.
 constexpr uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
 
-bool EndsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Decodes the whole image as 8-bit RGB; the reason when it cannot.
-std::string Decode(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& rgb, int& w, int& h) {
+// Decodes the whole image as 8-bit RGB, a package's mark read as the PNG
+// signature; the reason when it cannot.
+std::string Decode(std::vector<uint8_t> bytes, std::vector<uint8_t>& rgb, int& w, int& h) {
+  if (bytes.size() >= 8) std::copy(kSignature, kSignature + 8, bytes.begin());
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return image.message;
@@ -77,7 +59,8 @@ std::string Decode(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& rgb,
 void WritePng(const fs::path& path, int w, int h, const PngLayout& layout,
               const std::function<uint32_t(int, int, int)>& sample) {
   const int type = layout.colour_type;  // palette indices are one channel
-  const int channels = type == PNG_COLOR_TYPE_PALETTE ? 1 : (type & PNG_COLOR_MASK_COLOR ? 3 : 1) + (type & PNG_COLOR_MASK_ALPHA ? 1 : 0);
+  const int colours = type & PNG_COLOR_MASK_COLOR ? 3 : 1, alpha = type & PNG_COLOR_MASK_ALPHA ? 1 : 0;
+  const int channels = type == PNG_COLOR_TYPE_PALETTE ? 1 : colours + alpha;
   const size_t row_bytes = (static_cast<size_t>(w) * channels * layout.bit_depth + 7) / 8;
   // Samples packed big-endian, most significant bits first, as PNG stores them.
   std::vector<std::vector<png_byte>> rows(static_cast<size_t>(h), std::vector<png_byte>(row_bytes, 0));
@@ -147,19 +130,15 @@ void WriteTiff(const fs::path& path, uint32_t w, uint32_t h, const TiffLayout& s
 }
 
 std::vector<uint8_t> PngClaiming(uint32_t w, uint32_t h) {
-  std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  std::vector<uint8_t> ihdr;
-  PutBE32(ihdr, w);
-  PutBE32(ihdr, h);
-  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-  Chunk(b, "IHDR", ihdr);
-  // zlib header, one final stored block of 16 zero bytes (filter byte and
-  // the start of row 0), Adler-32 of those bytes.
-  std::vector<uint8_t> idat = {0x78, 0x01, 0x01, 16, 0, static_cast<uint8_t>(~16u), 0xFF};
-  idat.insert(idat.end(), 16, 0);
-  PutBE32(idat, (16u << 16) | 1u);
-  Chunk(b, "IDAT", idat);
-  Chunk(b, "IEND", {});
+  TempDir t;
+  WritePngRgb(t / "row.png", 16, 1, [](int, int) { return 0u; });  // one row of 16 pixels
+  std::vector<uint8_t> b = ReadFileBytes(t / "row.png");
+  auto put = [&](size_t at, uint32_t v) {
+    for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+  };
+  put(16, w);  // IHDR's width and height, then its CRC over type and data
+  put(20, h);
+  put(29, static_cast<uint32_t>(crc32(0, &b[12], 17)));
   return b;
 }
 
@@ -174,10 +153,8 @@ void WriteTiffFloat(const fs::path& path, int w, int h, const FloatFn& f) {
 
 std::vector<uint32_t> ReadPngValues(const fs::path& path, int& w, int& h) {
   std::vector<uint32_t> out;
-  std::vector<uint8_t> bytes = ReadFileBytes(path);
-  if (bytes.size() >= 8) std::copy(kSignature, kSignature + 8, bytes.begin());
   std::vector<uint8_t> rgb;
-  const std::string why = Decode(bytes, rgb, w, h);
+  const std::string why = Decode(ReadFileBytes(path), rgb, w, h);
   if (!why.empty()) {
     ADD_FAILURE() << "cannot decode " << path << ": " << why;
     return out;
@@ -188,36 +165,31 @@ std::vector<uint32_t> ReadPngValues(const fs::path& path, int& w, int& h) {
   return out;
 }
 
+namespace {
+
+// The first problem of one entry of a session folder, or "".
+std::string EntryProblem(const fs::directory_entry& e) {
+  const std::string name = e.path().filename().string();
+  if (name[0] == '.') return "temporary file left behind";
+  if (!e.is_regular_file()) return "not a regular file";
+  const std::vector<uint8_t> bytes = ReadFileBytes(e.path());
+  const bool package = name.ends_with(".vtp");
+  const uint8_t* head = package ? kMark : kSignature;
+  if (bytes.size() < 8 + 25 + 12 || !std::equal(head, head + 8, bytes.begin()))
+    return std::string("does not start as a ") + (package ? "package" : "PNG");
+  if (!std::equal(kEnd, kEnd + 12, bytes.end() - 12)) return "no end chunk (truncated)";
+  std::vector<uint8_t> rgb;
+  int w = 0, h = 0;
+  const std::string why = Decode(bytes, rgb, w, h);
+  return why.empty() ? "" : "does not decode: " + why;
+}
+
+}  // namespace
+
 std::vector<std::string> SessionProblems(const fs::path& session) {
   std::vector<std::string> problems;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(session, ec)) {
-    const std::string name = e.path().filename().string();
-    if (name[0] == '.') {
-      problems.push_back(name + ": temporary file left behind");
-      continue;
-    }
-    if (!e.is_regular_file()) {
-      problems.push_back(name + ": not a regular file");
-      continue;
-    }
-    const std::vector<uint8_t> bytes = ReadFileBytes(e.path());
-    const bool package = EndsWith(name, ".vtp");
-    const uint8_t* head = package ? kMark : kSignature;
-    if (bytes.size() < 8 + 25 + 12 || !std::equal(head, head + 8, bytes.begin())) {
-      problems.push_back(name + ": does not start as a " + (package ? "package" : "PNG"));
-      continue;
-    }
-    if (!std::equal(kEnd, kEnd + 12, bytes.end() - 12)) {
-      problems.push_back(name + ": no end chunk (truncated)");
-      continue;
-    }
-    std::vector<uint8_t> whole(bytes), rgb;
-    std::copy(kSignature, kSignature + 8, whole.begin());
-    int w = 0, h = 0;
-    const std::string why = Decode(whole, rgb, w, h);
-    if (!why.empty()) problems.push_back(name + ": does not decode: " + why);
-  }
+  for (const auto& e : fs::directory_iterator(session, ec))
+    if (const std::string p = EntryProblem(e); !p.empty()) problems.push_back(e.path().filename().string() + ": " + p);
   return problems;
 }
-

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 
 void StateTest::SetUp() {
   ResetProjectState();
@@ -47,10 +48,6 @@ std::vector<uint8_t> ReadFileBytes(const fs::path& path) {
 void WriteFileBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> Cut(const std::vector<uint8_t>& bytes, size_t n) {
-  return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(std::min(n, bytes.size())));
 }
 
 uint32_t Hill(int x, int y, int ox, int oy) {
@@ -152,13 +149,9 @@ int StopStress(int rounds, double span, const std::function<void(int)>& start, c
 }
 
 int CountLines(const std::string& text, const std::string& line) {
+  std::istringstream in(text);
   int n = 0;
-  for (size_t start = 0; start < text.size();) {
-    size_t nl = text.find('\n', start);
-    if (nl == std::string::npos) nl = text.size();
-    if (text.compare(start, nl - start, line) == 0) ++n;
-    start = nl + 1;
-  }
+  for (std::string l; std::getline(in, l);) n += l == line;
   return n;
 }
 
