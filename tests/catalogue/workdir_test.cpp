@@ -1,7 +1,5 @@
-// The raster type choice and the session id, on the recording platform.
+// The raster type choice and the work directory, on the recording platform.
 #include <gtest/gtest.h>
-
-#include <ctime>
 
 #include "catalogue/workdir.h"
 #include "support/support.h"
@@ -10,18 +8,22 @@ namespace {
 
 using CommandsTest = StateTest;
 
-TEST_F(CommandsTest, TypeChangeResetsOnlyTheFieldTextsAndNeedsAFolder) {
+TEST_F(CommandsTest, WorkDirectoryAndTypeChange) {
   TempDir dir;
-  WritePngRgb(dir / "0101.png", 200, 200, [](int, int) { return 7u; });
-  st.szDirPath = dir.str();
+  WritePngRgb(dir / "0101.png", 120, 120, [](int, int) { return 7u; });
+  UseWorkDirectory(dir.str());
+  EXPECT_EQ(plat.console(), std::vector<std::string>{"Work directoy selected: " + dir.str()});
+  EXPECT_EQ(plat.list(), std::vector<std::string>{"0101.png"});
+  EXPECT_EQ(st.szDirName, dir.path().filename().string());
+
+  // Only the field texts are reset; no .tif rasters there: a warning.
   st.geoxi = -3.5;
   st.val_long = 1;
-  ChangeFileType(1);  // no .tif rasters there
+  ChangeFileType(1);
   EXPECT_TRUE(plat.list().empty());
   EXPECT_EQ(plat.ControlText(ctl::kLongitude), "Type here the Longitude");
   EXPECT_EQ(plat.ControlText(ctl::kLatitude), "Type here the Latitude");
-  EXPECT_EQ(st.geoxi, -3.5);
-  EXPECT_EQ(st.val_long, 1);
+  EXPECT_EQ(st.geoxi + st.val_long, -2.5);
   ASSERT_EQ(plat.boxes().size(), 1u);
   EXPECT_EQ(plat.boxes()[0].caption, "Warning!");
   EXPECT_FALSE(plat.boxes()[0].owned);
@@ -33,15 +35,6 @@ TEST_F(CommandsTest, TypeChangeResetsOnlyTheFieldTextsAndNeedsAFolder) {
   EXPECT_EQ(st.admext, ".png");
   EXPECT_EQ(plat.list(), std::vector<std::string>{"kept"});
   EXPECT_EQ(plat.boxes().size(), 1u);
-}
-
-TEST_F(CommandsTest, ChosenWorkDirectoryIsAnnouncedAndScanned) {
-  TempDir dir;
-  WritePngRgb(dir / "0101.png", 120, 120, [](int, int) { return 7u; });
-  UseWorkDirectory(dir.str());
-  EXPECT_EQ(plat.console(), std::vector<std::string>{"Work directoy selected: " + dir.str()});
-  EXPECT_EQ(plat.list(), std::vector<std::string>{"0101.png"});
-  EXPECT_EQ(st.szDirName, dir.path().filename().string());
 }
 
 }  // namespace
