@@ -90,12 +90,9 @@ std::string TiffLoaderProperty(const uint8_t* data, size_t size) {
   CHECK(reason.empty());
   CHECK(r->width == w && r->height == h);
   CHECK(r->samples.size() == size_t{w} * h);
-  float sum = 0;
-  for (uint32_t y = 0; y < h; y += (h + 7) / 8)
-    for (uint32_t x = 0; x < w; x += (w + 7) / 8) sum += TIFGetPixel(r.get(), static_cast<int32_t>(x), static_cast<int32_t>(y));
-  sum += TIFGetPixel(r.get(), static_cast<int32_t>(w - 1), static_cast<int32_t>(h - 1));
-  volatile float sink = sum;
-  (void)sink;
+  // The last sample is addressable (a sanitizer build would see it if not).
+  volatile float last = TIFGetPixel(r.get(), static_cast<int32_t>(w - 1), static_cast<int32_t>(h - 1));
+  (void)last;
   return "";
 }
 
@@ -112,11 +109,8 @@ std::string PngLoaderProperty(const uint8_t* data, size_t size) {
     CHECK(s != nullptr);
     CHECK(s->format->BytesPerPixel == st.pantalla->format->BytesPerPixel);
     CHECK(!header || (static_cast<uint32_t>(s->w) == w && static_cast<uint32_t>(s->h) == h));
-    uint32_t sum = 0;
-    for (int y = 0; y < s->h; y += 7)
-      for (int x = 0; x < s->w; x += 7) sum += SDLGetPixel(s.get(), x, y);
-    volatile uint32_t sink = sum;
-    (void)sink;
+    volatile uint32_t last = SDLGetPixel(s.get(), s->w - 1, s->h - 1);
+    (void)last;
   } catch (const ProcessExit& e) {
     // The only way out is the fatal load box with exit code 1.
     CHECK(e.code == 1);
