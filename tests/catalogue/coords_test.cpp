@@ -9,9 +9,9 @@
 
 namespace {
 
-const std::string kRule = " must be a value between -";
-const std::string kLat = "Latitude" + kRule + "90 and 90\nUse only digits '.' for decimal and '-' for negative values";
-const std::string kLon = "Longitude" + kRule + "180 and 180\nUse only digits '.' for decimal and '-' for negative values";
+const std::string kUse = "\nUse only digits '.' for decimal and '-' for negative values";
+const std::string kLat = "Latitude must be a value between -90 and 90" + kUse;
+const std::string kLon = "Longitude must be a value between -180 and 180" + kUse;
 const std::string kLong = "The number is too long";
 const std::string kDecimals = "Reduce the number of decimal values";
 

@@ -80,21 +80,18 @@ TEST_F(ScanTest, SizeRulesRunInOrder) {
 }
 
 TEST_F(ScanTest, UnreadableRasters) {
-  WriteFileBytes(dir / "0101.png", PngClaiming(200, 200));
-  EXPECT_EQ(ExitCodeOf([&] { Scan(); }), 1);
-  ASSERT_EQ(plat.boxes().size(), 1u);
-  EXPECT_EQ(plat.boxes()[0].text.rfind("Fatal Error Loading Data.", 0), 0u);
-
   UseTiff();
   WriteFileBytes(dir / "0101.tif", {'x', 'y', 'z', 'z', 'y'});
   // An 8-bit RGB TIFF opens fine but holds no heights.
-  WriteTiff(dir / "0102.tif", 200, 200, {8, SAMPLEFORMAT_UINT, 3, PHOTOMETRIC_RGB}, [](uint32_t, uint32_t) { return 7; });
+  WriteTiff(dir / "0102.tif", 200, 200, {8, SAMPLEFORMAT_UINT, 3, PHOTOMETRIC_RGB},
+            [](uint32_t, uint32_t) { return 7; });
   WriteTiffFloat(dir / "0103.tif", 150, 140, FlatF);
   EXPECT_EQ(Scan(), 1);
   EXPECT_EQ(plat.list(), std::vector<std::string>{"0103.tif"});
   EXPECT_EQ(std::vector<int>({st.proj_w, st.proj_h}), std::vector<int>({150, 140}));
-  ASSERT_EQ(plat.boxes().size(), 2u);
-  EXPECT_EQ(plat.boxes()[1].caption + plat.boxes()[1].text, "Error!Fatal Error. TIF error loading image");
+  ASSERT_EQ(plat.boxes().size(), 1u);
+  EXPECT_EQ(plat.boxes()[0].text, "Fatal Error. TIF error loading image");
+  EXPECT_EQ(plat.boxes()[0].caption, "Error!");
   // One line in the discard style, naming a reason and the file.
   ASSERT_EQ(plat.console().size(), 1u);
   EXPECT_TRUE(plat.console()[0].starts_with("DISCARDED: ")) << plat.console()[0];
@@ -114,11 +111,10 @@ TEST_F(ScanTest, LoadsSavedCoordinates) {
   EXPECT_FALSE(WriteCoordinatesFile((dir / "missing" / "pr_data.vtd").string(), 1, 2));
 }
 
-// Folders as users have them. Directories named like rasters, also through
-// a link, are skipped without a word; a link that cannot be followed is an
-// unreadable file; a pipe named like a raster or the coordinates file must
-// not hang the scan; a name in no encoding at a path longer than old limits
-// scans.
+// Folders as users have them: a name in no encoding at a path longer than
+// old limits scans; a directory named like a raster, through a link, is
+// skipped without a word; a pipe named like a raster or the coordinates file
+// must not hang the scan.
 TEST_F(ScanTest, LinksPipesAndOddNames) {
   fs::path odd = dir / "Añón \xff\xfe 山";
   while (odd.string().size() < 3900) odd /= std::string(200, 'd');
@@ -128,13 +124,10 @@ TEST_F(ScanTest, LinksPipesAndOddNames) {
   EXPECT_EQ(plat.list(), std::vector<std::string>{"0101.png"});
   WriteTiffFloat(dir / "0102.tif", 130, 130, FlatF);
   fs::create_directory_symlink(".", dir / "0103.tif");
-  fs::create_symlink(kCoordinatesFile, dir / kCoordinatesFile);
-  fs::create_symlink("0104.tif", dir / "0104.tif");
   UseTiff();
   EXPECT_EQ(Scan(), 1);
   EXPECT_EQ(plat.list(), std::vector<std::string>{"0102.tif"});
-  EXPECT_EQ(plat.boxes().size(), 1u);
-  EXPECT_EQ(st.val_long, 2);
+  EXPECT_TRUE(plat.boxes().empty());
   for (const char* name : {"0101.tif", "0101.png", kCoordinatesFile}) {
     TempDir folder;
     ASSERT_EQ(mkfifo((folder / name).c_str(), 0600), 0);

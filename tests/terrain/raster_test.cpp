@@ -35,14 +35,18 @@ TEST_F(RasterTest, EveryColourTypeAndDepthLoadsAsColourValues) {
       {"grey 4", {kGrey, 4}, {{0}, {1}, {7}, {15}}, {0, 17 * g, 119 * g, 255 * g}},
       {"grey 8", {kGrey, 8}, {{0}, {10}, {128}, {255}}, {0, 10 * g, 128 * g, 255 * g}},
       {"grey 16", {kGrey, 16}, {{0}, {0x01FF}, {0x8000}, {0xFFFF}}, {0, 1 * g, 0x80 * g, 255 * g}},
-      {"grey+alpha 16", {kGreyA, 16}, {{0x0AFF, 0xFFFF}, {0x1400, 0}, {0, 0x8000}, {0xFFFF, 0xFFFF}}, {10 * g, 20 * g, 0, 255 * g}},
+      {"grey+alpha 16", {kGreyA, 16}, {{0x0AFF, 0xFFFF}, {0x1400, 0}, {0, 0x8000}, {0xFFFF, 0xFFFF}},
+       {10 * g, 20 * g, 0, 255 * g}},
       {"rgb 8", {kRgb, 8}, rgb8, {1000, 0x123456, 8800, 0xFFFFFF}},
       {"rgb 16", {kRgb, 16}, {{0x00FF, 0x03FF, 0xE801}, {0x1234, 0x3456, 0x5678}, {0, 0, 0}, {0xFFFF, 0xFFFF, 0xFFFF}},
        {1000, 0x123456, 0, 0xFFFFFF}},
-      {"rgba 8", {kRgba, 8}, {{0, 3, 232, 0}, {0x12, 0x34, 0x56, 128}, {0, 0, 0, 255}, {1, 2, 3, 7}}, {1000, 0x123456, 0, p}},
-      {"palette 2", {kPal, 2, false, {1000, 8800, 0x123456, 0xFFFFFF}}, {{0}, {1}, {2}, {3}}, {1000, 8800, 0x123456, 0xFFFFFF}},
+      {"rgba 8", {kRgba, 8}, {{0, 3, 232, 0}, {0x12, 0x34, 0x56, 128}, {0, 0, 0, 255}, {1, 2, 3, 7}},
+       {1000, 0x123456, 0, p}},
+      {"palette 2", {kPal, 2, false, {1000, 8800, 0x123456, 0xFFFFFF}}, {{0}, {1}, {2}, {3}},
+       {1000, 8800, 0x123456, 0xFFFFFF}},
       // Transparency changes how the decoder stores pixels, not their colour.
-      {"palette 8 + tRNS", {kPal, 8, false, pal256, {0, 128, 255}}, {{0}, {1}, {200}, {3}}, {0, p, 200 * p & 0xFFFFFF, 3 * p}},
+      {"palette 8 + tRNS", {kPal, 8, false, pal256, {0, 128, 255}}, {{0}, {1}, {200}, {3}},
+       {0, p, 200 * p & 0xFFFFFF, 3 * p}},
       {"rgb 8 interlaced", {kRgb, 8, true}, rgb8, {1000, 0x123456, 8800, 0xFFFFFF}},
   };
   TempDir dir;
@@ -52,7 +56,7 @@ TEST_F(RasterTest, EveryColourTypeAndDepthLoadsAsColourValues) {
     SurfacePtr s = Carga_Imagen((dir / "0101.png").string());
     ASSERT_TRUE(s);
     for (int x = 0; x < 4; ++x)
-      for (int y = 0; y < 3; ++y) EXPECT_EQ(HeightOfPixel(s.get(), nullptr, x, y), static_cast<float>(c.heights[x])) << x << "," << y;
+      for (int y = 0; y < 3; ++y) EXPECT_EQ(HeightOfPixel(s.get(), nullptr, x, y), float(c.heights[x])) << x;
   }
   // Sizes no raster has fail with the load box, without the claimed
   // gigabytes ever being taken.

@@ -55,7 +55,7 @@ TEST_F(TiffTest, EverySupportedLayoutLoadsItsSamples) {
     ASSERT_EQ(r->width * 1000 + r->height, w * 1000 + h);
     ASSERT_EQ(r->samples.size(), size_t{w} * h);
     for (uint32_t y = 0; y < h; ++y)
-      for (uint32_t x = 0; x < w; ++x) ASSERT_EQ(r->samples[y * w + x], static_cast<float>(value(x, y))) << x << "," << y;
+      for (uint32_t x = 0; x < w; ++x) ASSERT_EQ(r->samples[y * w + x], float(value(x, y))) << x << "," << y;
   }
 }
 
