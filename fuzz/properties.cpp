@@ -123,28 +123,23 @@ std::string PngLoaderProperty(const uint8_t* data, size_t size) {
 
 std::string CoordsFileProperty(const uint8_t* data, size_t size) {
   const std::string path = Put(std::string("project/") + kCoordinatesFile, data, size);
-  const std::string folder = std::filesystem::path(path).parent_path().string();
   Session session;
-  double lon = 7, lat = 7;
-  const bool read = ReadCoordinatesFile(path, lon, lat);
-  CHECK(size >= 16 || !read);
-  if (read) {
-    CHECK(std::isfinite(lon) && std::isfinite(lat));
-    CHECK(std::memcmp(&lon, data, 8) == 0 && std::memcmp(&lat, data + 8, 8) == 0);
-  } else {
-    CHECK(lon == 7 && lat == 7);
-  }
+  st.geoxi = st.geoyi = 7;
   st.cu_ext = 1;
   st.admext = ".tif";
-  CHECK(listdirect(folder, ".tif") == 1);
+  CHECK(listdirect(std::filesystem::path(path).parent_path().string(), ".tif") == 1);
   CHECK(session.plat.console().empty() && session.plat.boxes().empty());
-  CHECK((st.val_long == 1) == read && (st.val_lat == 1) == read);
-  if (read) {
-    CHECK(std::memcmp(&st.geoxi, &lon, 8) == 0 && std::memcmp(&st.geoyi, &lat, 8) == 0);
-    // The fields show the values with six decimals ("%f"), whatever their size.
-    CHECK(session.plat.ControlText(ctl::kLongitude) == std::to_string(lon));
-    CHECK(session.plat.ControlText(ctl::kLatitude) == std::to_string(lat));
+  const bool read = st.val_long == 1;
+  CHECK(st.val_lat == st.val_long);
+  if (!read) {
+    CHECK(st.geoxi == 7 && st.geoyi == 7);
+    return "";
   }
+  // Two little-endian binary64 values, finite, shown with six decimals ("%f").
+  CHECK(size >= 16 && std::isfinite(st.geoxi) && std::isfinite(st.geoyi));
+  CHECK(std::memcmp(&st.geoxi, data, 8) == 0 && std::memcmp(&st.geoyi, data + 8, 8) == 0);
+  CHECK(session.plat.ControlText(ctl::kLongitude) == std::to_string(st.geoxi));
+  CHECK(session.plat.ControlText(ctl::kLatitude) == std::to_string(st.geoyi));
   return "";
 }
 
