@@ -29,28 +29,23 @@ TEST_F(NeighboursTest, MatrizEntornoAndTheCellNames) {
 }
 
 TEST_F(NeighboursTest, DigitsAreExactTo64BitsAndFailuresAreFatal) {
-  EXPECT_EQ(int2dig("07"), 7);
-  EXPECT_EQ(int2dig(""), 0);
-  EXPECT_EQ(int2dig("987654321098765432"), 987654321098765432LL);
-  EXPECT_EQ(int2dig("99999999999999999999999"), INT64_MAX);
+  const int64_t digits[] = {int2dig("07"), int2dig(""), int2dig("987654321098765432"), int2dig(std::string(23, '9'))};
+  EXPECT_EQ(std::vector<int64_t>(digits, digits + 4), (std::vector<int64_t>{7, 0, 987654321098765432LL, INT64_MAX}));
   const struct {
     int type;
     std::function<void()> call;
   } cases[] = {
-      {1, [] { txt2dig(':'); }},
-      {2, [] { int2dig("1a"); }},
-      {2, [] { int2dig("99999999999999999999999x"); }},  // a bad character after an overflow
-      {1, [] { matriz_entorno("05"); }},                 // too short for a sector name
-      {2, [] { matriz_entorno("A101.png"); }},
+      // A bad character after an overflow; a name too short for a sector.
+      {1, [] { txt2dig(':'); }}, {2, [] { int2dig("1a"); }}, {2, [] { int2dig("99999999999999999999999x"); }},
+      {1, [] { matriz_entorno("05"); }}, {2, [] { matriz_entorno("A101.png"); }},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ExitCodeOf(c.call), 1);
     ASSERT_FALSE(plat.boxes().empty());
     const auto box = plat.boxes().back();
-    EXPECT_EQ(box.text, "Fatal Error. Internal data conversion error type " + std::to_string(c.type) +
-                            ".\n We are sorry but the application can't go on.\n If the problem persists contact at " +
-                            kSupportAddress);
-    EXPECT_EQ(box.caption, "Error!");
+    EXPECT_EQ(box.caption + box.text, "Error!Fatal Error. Internal data conversion error type " +
+                                          std::to_string(c.type) + ".\n We are sorry but the application can't go on." +
+                                          "\n If the problem persists contact at " + kSupportAddress);
     EXPECT_FALSE(box.owned);
   }
 }

@@ -53,9 +53,6 @@ TEST_F(ScanTest, NameRuleAndNameOrder) {
   EXPECT_EQ(Scan() + listdirect((dir / "missing").string(), ".tif"), 0);
   EXPECT_TRUE(plat.list().empty());
   EXPECT_EQ(st.prmaxheight.size(), 3u);
-  EXPECT_EQ(std::vector<int>({DirectoryExists(dir.str()), DirectoryExists((dir / "0110.png").string()),
-                              DirectoryExists((dir / "missing").string())}),
-            std::vector<int>({1, 0, 0}));
 }
 
 TEST_F(ScanTest, SizeRulesRunInOrder) {
@@ -90,52 +87,29 @@ TEST_F(ScanTest, UnreadableRasters) {
   EXPECT_EQ(plat.list(), std::vector<std::string>{"0103.tif"});
   EXPECT_EQ(std::vector<int>({st.proj_w, st.proj_h}), std::vector<int>({150, 140}));
   ASSERT_EQ(plat.boxes().size(), 1u);
-  EXPECT_EQ(plat.boxes()[0].text, "Fatal Error. TIF error loading image");
-  EXPECT_EQ(plat.boxes()[0].caption, "Error!");
+  EXPECT_EQ(plat.boxes()[0].text + plat.boxes()[0].caption, "Fatal Error. TIF error loading imageError!");
   // One line in the discard style, naming a reason and the file.
   ASSERT_EQ(plat.console().size(), 1u);
-  EXPECT_TRUE(plat.console()[0].starts_with("DISCARDED: ")) << plat.console()[0];
-  EXPECT_TRUE(plat.console()[0].ends_with(" - 0102.tif") && plat.console()[0].size() > 25) << plat.console()[0];
-}
-
-TEST_F(ScanTest, LoadsSavedCoordinates) {
-  WritePngRgb(dir / "0101.png", 120, 120, Flat);
-  const fs::path f = dir / kCoordinatesFile;
-  ASSERT_TRUE(WriteCoordinatesFile(f.string(), -3.5, 40.25));
-  // Little-endian binary64: -3.5 is 0xC00C000000000000.
-  EXPECT_EQ(Cut(ReadFileBytes(f), 9), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0x0C, 0xC0, 0}));
-  EXPECT_EQ(Scan(), 1);
-  EXPECT_EQ(plat.ControlText(ctl::kLongitude) + " " + plat.ControlText(ctl::kLatitude), "-3.500000 40.250000");
-  EXPECT_EQ(std::vector<double>({st.geoxi, st.geoyi}), std::vector<double>({-3.5, 40.25}));
-  EXPECT_EQ(st.val_long + 10 * st.val_lat, 11);
-  EXPECT_FALSE(WriteCoordinatesFile((dir / "missing" / "pr_data.vtd").string(), 1, 2));
+  const std::string line = plat.console()[0];
+  EXPECT_TRUE(line.starts_with("DISCARDED: ") && line.ends_with(" - 0102.tif") && line.size() > 25) << line;
 }
 
 // Folders as users have them: a name in no encoding at a path longer than
 // old limits scans; a directory named like a raster, through a link, is
-// skipped without a word; a pipe named like a raster or the coordinates file
+// skipped without a word; pipes named like a raster or the coordinates file
 // must not hang the scan.
 TEST_F(ScanTest, LinksPipesAndOddNames) {
   fs::path odd = dir / "Añón \xff\xfe 山";
   while (odd.string().size() < 3900) odd /= std::string(200, 'd');
   fs::create_directories(odd);
-  WritePngRgb(odd / "0101.png", 120, 120, Flat);
+  WritePngRgb(odd / "0102.png", 120, 120, Flat);
+  fs::create_directory_symlink(".", odd / "0103.png");
+  for (const char* name : {"0101.png", kCoordinatesFile}) ASSERT_EQ(mkfifo((odd / name).c_str(), 0600), 0);
+  ASSERT_TRUE(EndsWithin(5, [&] { listdirect(odd.string(), ".png"); })) << "the scan waits on a pipe";
   EXPECT_EQ(listdirect(odd.string(), ".png"), 1);
-  EXPECT_EQ(plat.list(), std::vector<std::string>{"0101.png"});
-  WriteTiffFloat(dir / "0102.tif", 130, 130, FlatF);
-  fs::create_directory_symlink(".", dir / "0103.tif");
-  UseTiff();
-  EXPECT_EQ(Scan(), 1);
-  EXPECT_EQ(plat.list(), std::vector<std::string>{"0102.tif"});
+  EXPECT_EQ(plat.list(), std::vector<std::string>{"0102.png"});
   EXPECT_TRUE(plat.boxes().empty());
-  for (const char* name : {"0101.tif", "0101.png", kCoordinatesFile}) {
-    TempDir folder;
-    ASSERT_EQ(mkfifo((folder / name).c_str(), 0600), 0);
-    WriteTiffFloat(folder / "0102.tif", 120, 120, FlatF);
-    WritePngRgb(folder / "0102.png", 120, 120, Flat);
-    const std::string ext = std::string(name) == "0101.tif" ? ".tif" : ".png";
-    EXPECT_TRUE(EndsWithin(5, [&] { listdirect(folder.str(), ext); })) << name << ": the scan waits on the pipe";
-  }
+  EXPECT_FALSE(WriteCoordinatesFile((dir / "missing" / kCoordinatesFile).string(), 1, 2));
 }
 
 }  // namespace
