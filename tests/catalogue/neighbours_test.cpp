@@ -6,7 +6,7 @@ namespace {
 
 using NeighboursTest = StateTest;
 
-TEST_F(NeighboursTest, MatrizEntornoAndTheCellNames) {
+TEST_F(NeighboursTest, MatrizEntorno) {
   const struct {
     const char* name;
     const char* col1;
@@ -23,9 +23,6 @@ TEST_F(NeighboursTest, MatrizEntornoAndTheCellNames) {
               std::vector<std::string>({c.col1, std::string(c.name, 2), c.col3}));
     EXPECT_EQ(std::vector<int32_t>(st.areafil, st.areafil + 3), std::vector<int32_t>(c.fil, c.fil + 3));
   }
-  const char* names[9] = {"0411", "0412", "0413", "0511", "0512", "0513", "0611", "0612", "0613"};
-  for (int cell = 0; cell < 9; ++cell)
-    EXPECT_EQ(NeighbourName(CellColumnCode(cell), CellRowNumber(cell), ".tif"), names[cell] + std::string(".tif"));
 }
 
 TEST_F(NeighboursTest, DigitsAreExactTo64BitsAndFailuresAreFatal) {
