@@ -46,18 +46,4 @@ TEST_F(GraphTest, WatermarkIsALogoInTwoColoursWithTheKeyTransparent) {
   EXPECT_EQ(WindowRgb(120, 119), 0u);
 }
 
-TEST(Blit, NegativeColumnsAndZeroValuesAreSkipped) {
-  SurfacePtr s = CreateResultSurface(5, 2);
-  Pinta_Rectangulo(s.get(), 0, 0, 5, 2, 0x010101);
-  // A 13 x 2 block out of an array 14 values wide (value 100 * row + column
-  // + 1, one zero), placed from column -10: only its last three columns land.
-  uint32_t block[2 * 14];
-  for (int i = 0; i < 2 * 14; ++i) block[i] = i % 14 == 13 ? 999 : static_cast<uint32_t>(100 * (i / 14) + i % 14 + 1);
-  block[11] = 0;
-  vuelcagrafico(s.get(), -10, 0, 13, 2, 14, block);
-  std::vector<uint32_t> got;
-  for (int i = 0; i < 10; ++i) got.push_back(SDLGetPixel(s.get(), i % 5, i / 5));
-  EXPECT_EQ(got, (std::vector<uint32_t>{11, 0x010101, 13, 0x010101, 0x010101, 111, 112, 113, 0x010101, 0x010101}));
-}
-
 }  // namespace

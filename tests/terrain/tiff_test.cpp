@@ -1,7 +1,6 @@
 #include <tiffio.h>
 
 #include <cmath>
-#include <cstring>
 
 #include "support/support.h"
 #include "terrain/tiff.h"
@@ -21,12 +20,11 @@ class TiffTest : public StateTest {
 // Heights equal the file's samples converted to float, whatever their
 // type, byte order, compression or organisation; edge tiles are padded.
 TEST_F(TiffTest, EverySupportedLayoutLoadsItsSamples) {
-  struct Case {
+  const struct {
     const char* name;
     TiffLayout layout;
     double lo, hi;  // the samples run from lo (first pixel) to hi (last)
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"float32", {32, kFloat}, -7.5, 1e6},
       {"int8", {8, kInt}, -128, 127},
       {"uint8", {8, kUint}, 0, 255},
@@ -37,13 +35,12 @@ TEST_F(TiffTest, EverySupportedLayoutLoadsItsSamples) {
       {"float64", {64, kFloat}, -1e-3, 1e30},
       {"lzw float32 predictor 3", {32, kFloat, 1, kGrey, kLzw, 3}, -10.25, 3000.5},
       {"deflate int16 predictor 2", {16, kInt, 1, kGrey, kDeflate, 2}, -500, 4000},
-      {"tiled float32", {32, kFloat, 1, kGrey, kNone, 0, 16}, 0.5, 8000.5},
       {"tiled lzw int32", {32, kInt, 1, kGrey, kLzw, 0, 32}, -9000, 9000},
       {"big-endian uint32", {32, kUint, 1, kGrey, kNone, 0, 0, true}, 0, 4294967295.0},
       {"big-endian tiled deflate int16", {16, kInt, 1, kGrey, kDeflate, 0, 16, true}, -32768, 32767},
   };
   const uint32_t w = 70, h = 45;
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto value = [&](uint32_t x, uint32_t y) {
       const double v = c.lo + (c.hi - c.lo) * (y * w + x) / (w * h - 1);
@@ -51,31 +48,22 @@ TEST_F(TiffTest, EverySupportedLayoutLoadsItsSamples) {
     };
     WriteTiff(dir / "c.tif", w, h, c.layout, value);
     FloatRasterPtr r = Load(dir / "c.tif");
-    ASSERT_TRUE(r);
-    ASSERT_EQ(r->width * 1000 + r->height, w * 1000 + h);
-    ASSERT_EQ(r->samples.size(), size_t{w} * h);
-    for (uint32_t y = 0; y < h; ++y)
-      for (uint32_t x = 0; x < w; ++x) ASSERT_EQ(r->samples[y * w + x], float(value(x, y))) << x << "," << y;
+    ASSERT_TRUE(r && r->width == w && r->height == h && r->samples.size() == size_t{w} * h);
+    for (uint32_t i = 0; i < w * h; ++i) ASSERT_EQ(r->samples[i], float(value(i % w, i / w))) << i;
   }
 }
 
 // A 2 x 2 8-bit grey TIFF written by hand, its directory before its pixels,
-// with one private tag libtiff does not know (65000) among the standard ones.
+// with one private tag libtiff does not know (65000) among the standard
+// ones: tag, type (3 SHORT, 4 LONG), value.
 std::vector<uint8_t> TiffWithUnknownTag() {
   std::vector<uint8_t> b = {'I', 'I', 42, 0, 8, 0, 0, 0, 9, 0};
-  auto put = [&](uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<uint8_t>(v >> 8 * i));
-  };
-  const uint32_t entries[][2] = {{256, 2},   {257, 2}, {258, 8}, {259, 1},  {262, 1},
-                                 {273, 122}, {278, 2}, {279, 4}, {65000, 7}};
-  for (const auto& [tag, value] : entries) {
-    put(tag, 2);
-    put(tag == 273 || tag == 279 ? 4 : 3, 2);  // LONG offsets and counts, SHORT otherwise
-    put(1, 4);
-    put(value, 4);
-  }
-  put(0, 4);
-  for (uint8_t v : {10, 20, 30, 40}) b.push_back(v);
+  const uint32_t entries[][3] = {{256, 3, 2},   {257, 3, 2}, {258, 3, 8}, {259, 3, 1},  {262, 3, 1},
+                                 {273, 4, 122}, {278, 3, 2}, {279, 4, 4}, {65000, 3, 7}};
+  for (const auto& [tag, type, value] : entries)
+    for (const auto& [v, bytes] : {std::pair{tag, 2}, {type, 2}, {1u, 4}, {value, 4}})
+      for (int i = 0; i < bytes; ++i) b.push_back(static_cast<uint8_t>(v >> 8 * i));
+  for (uint8_t v : {0, 0, 0, 0, 10, 20, 30, 40}) b.push_back(v);
   return b;
 }
 
@@ -87,13 +75,12 @@ TEST_F(TiffTest, LibraryWarningsReachStandardErrorAndShortDataFails) {
   WriteFileBytes(dir / "cut.tif", Cut(TiffWithUnknownTag(), 124));
   testing::internal::CaptureStderr();
   FloatRasterPtr r = Load(dir / "w.tif");
+  const bool cut_loads = Load(dir / "cut.tif") != nullptr;
   const std::string err = testing::internal::GetCapturedStderr();
   ASSERT_TRUE(r);
   EXPECT_EQ(r->samples, (std::vector<float>{10, 20, 30, 40}));
   EXPECT_NE(err.find("65000"), std::string::npos) << err;
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(Load(dir / "cut.tif"));
-  testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(cut_loads);
 }
 
 }  // namespace
