@@ -115,7 +115,9 @@ std::string PngLoaderProperty(const uint8_t* data, size_t size) {
     // The only way out is the fatal load box with exit code 1.
     CHECK(e.code == 1);
     CHECK(session.plat.boxes().size() == 1);
-    CHECK(session.plat.boxes()[0].text == std::string("Fatal Error Loading Data.") + kFatalTail + kSupportAddress);
+    const auto box = session.plat.boxes()[0];
+    CHECK(box.text == std::string("Fatal Error Loading Data.") + kFatalTail + kSupportAddress);
+    CHECK(box.caption == "Error!" && box.icon == BoxIcon::Error);
   }
   CHECK(OpenFiles() == fds);
   return "";
