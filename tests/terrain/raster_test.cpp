@@ -35,8 +35,6 @@ TEST_F(RasterTest, EveryColourTypeAndDepthLoadsAsColourValues) {
       {"rgb 8", {kRgb, 8}, rgb8, {1000, 0x123456, 8800, 0xFFFFFF}},
       {"rgba 8", {kRgba, 8}, {{0, 3, 232, 0}, {0x12, 0x34, 0x56, 128}, {0, 0, 0, 255}, {1, 2, 3, 7}},
        {1000, 0x123456, 0, p}},
-      {"palette 2", {kPal, 2, false, {1000, 8800, 0x123456, 0xFFFFFF}}, {{0}, {1}, {2}, {3}},
-       {1000, 8800, 0x123456, 0xFFFFFF}},
       // Transparency changes how the decoder stores pixels, not their colour.
       {"palette 8 + tRNS", {kPal, 8, false, pal256, {0, 128, 255}}, {{0}, {1}, {200}, {3}},
        {0, p, 200 * p & 0xFFFFFF, 3 * p}},
@@ -53,15 +51,14 @@ TEST_F(RasterTest, EveryColourTypeAndDepthLoadsAsColourValues) {
   }
   // Sizes no raster has fail with the load box, without the claimed
   // gigabytes ever being taken.
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  const long rss = ru.ru_maxrss;
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
   for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{100000, 100000}, {21846, 2}, {0x7FFFFFFF, 1}}) {
     WriteFileBytes(dir / "big.png", PngClaiming(w, h));
     EXPECT_EQ(ExitCodeOf([&] { Carga_Imagen((dir / "big.png").string()); }), 1) << w << " x " << h;
   }
-  getrusage(RUSAGE_SELF, &ru);
-  EXPECT_LT(ru.ru_maxrss - rss, 64 * 1024);
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);
 }
 
 TEST(PixelAccess, ResultSurfacesRectanglesAndFloatRows) {
