@@ -20,10 +20,8 @@ TEST(CorpusReplay, EveryInputKeepsItsTargetsPromises) {
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
   const std::pair<const char*, std::string (*)(const uint8_t*, size_t)> targets[] = {
-      {"tiff_loader", TiffLoaderProperty},
-      {"png_loader", PngLoaderProperty},
-      {"coords_file", CoordsFileProperty},
-      {"checklonlat", ChecklonlatProperty}};
+      {"tiff_loader", TiffLoaderProperty}, {"png_loader", PngLoaderProperty},
+      {"coords_file", CoordsFileProperty}, {"checklonlat", ChecklonlatProperty}};
   for (const auto& [target, property] : targets) {
     std::vector<fs::path> files;
     for (const auto& e : fs::directory_iterator(CorpusDir(target))) files.push_back(e.path());
