@@ -1,5 +1,6 @@
 #include "catalogue/coords_file.h"
 #include "catalogue/scan.h"
+#include "catalogue/workdir.h"
 
 #include <sys/stat.h>
 #include <tiffio.h>
@@ -46,11 +47,6 @@ TEST_F(ScanTest, NameRuleAndNameOrder) {
   EXPECT_EQ(std::vector<int>({st.proj_w, st.flagname, int(st.prmaxheight.size()), plat.progress(), st.val_long}),
             std::vector<int>({200, 1, 3, 0, 2}));
   EXPECT_TRUE(plat.boxes().empty());
-
-  // Nothing of the type leaves the project as it was.
-  UseTiff();
-  EXPECT_EQ(Scan() + listdirect((dir / "missing").string(), ".tif"), 0);
-  EXPECT_TRUE(plat.list().empty());
 }
 
 TEST_F(ScanTest, SizeRulesRunInOrder) {
@@ -101,6 +97,36 @@ TEST_F(ScanTest, OddFolderContent) {
   const std::string line = plat.console()[1];
   EXPECT_TRUE(line.starts_with("DISCARDED: ") && line.ends_with(" - 0105.tif") && line.size() > 25) << line;
   EXPECT_FALSE(WriteCoordinatesFile((dir / "missing" / kCoordinatesFile).string(), 1, 2));
+}
+
+// The raster type choice and the work directory, on the recording platform.
+using CommandsTest = StateTest;
+
+TEST_F(CommandsTest, WorkDirectoryAndTypeChange) {
+  TempDir dir;
+  WritePngRgb(dir / "0101.png", 120, 120, [](int, int) { return 7u; });
+  UseWorkDirectory(dir.str());
+  EXPECT_EQ(plat.console(), std::vector<std::string>{"Work directoy selected: " + dir.str()});
+  EXPECT_EQ(plat.list(), std::vector<std::string>{"0101.png"});
+  EXPECT_EQ(st.szDirName, dir.path().filename().string());
+
+  // Only the field texts are reset; no .tif rasters there: a warning.
+  st.geoxi = -3.5;
+  st.val_long = 1;
+  ChangeFileType(1);
+  EXPECT_TRUE(plat.list().empty());
+  EXPECT_EQ(plat.ControlText(ctl::kLongitude) + "|" + plat.ControlText(ctl::kLatitude),
+            "Type here the Longitude|Type here the Latitude");
+  EXPECT_EQ(st.geoxi + st.val_long, -2.5);
+  ASSERT_EQ(plat.boxes().size(), 1u);
+  EXPECT_TRUE(plat.boxes()[0].caption == "Warning!" && !plat.boxes()[0].owned);
+
+  // A file where the work folder was: the type changes, nothing is scanned.
+  st.szDirPath = (dir / "0101.png").string();
+  plat.ListAdd("kept");
+  ChangeFileType(0);
+  EXPECT_EQ(st.admext + plat.list().at(0), ".pngkept");
+  EXPECT_EQ(plat.boxes().size(), 1u);
 }
 
 }  // namespace
