@@ -20,10 +20,6 @@ float FlatF(int, int) { return 0.0f; }
 
 class ScanTest : public StateTest {
  protected:
-  void UseTiff() {
-    st.cu_ext = 1;
-    st.admext = ".tif";
-  }
   uint8_t Scan() { return listdirect(dir.str(), st.admext); }
   TempDir dir;
 };
@@ -85,7 +81,8 @@ TEST_F(ScanTest, OddFolderContent) {
   WriteFileBytes(odd / "0104.tif", {'x', 'y', 'z', 'z', 'y'});
   WriteTiff(odd / "0105.tif", 200, 200, {8, SAMPLEFORMAT_UINT, 3, PHOTOMETRIC_RGB},
             [](uint32_t, uint32_t) { return 7; });
-  UseTiff();
+  st.cu_ext = 1;
+  st.admext = ".tif";
   ASSERT_TRUE(EndsWithin(5, [&] { listdirect(odd.string(), ".tif"); })) << "the scan waits on a pipe";
   EXPECT_EQ(listdirect(odd.string(), ".tif"), 1);
   EXPECT_EQ(plat.list(), std::vector<std::string>{"0102.tif"});

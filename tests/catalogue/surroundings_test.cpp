@@ -35,8 +35,7 @@ TEST_F(LoaderTest, OneSetAtATimeAndCleanOnce) {
   const std::vector<int> flags = load("0101.png");
   EXPECT_EQ(flags, (std::vector<int>{0, 0, 0, 0, 1, 1, 0, 1, 1}));
   for (int cell = 0; cell < 9; ++cell) EXPECT_EQ(st.AreaSurface(cell) != nullptr, flags[cell] == 1) << cell;
-  EXPECT_TRUE(plat.boxes().empty());
-  EXPECT_EQ(st.sftmp->w, 600);
+  EXPECT_TRUE(plat.boxes().empty() && st.sftmp->w == 600);
   // Statistics of the centre and each loaded neighbour, once.
   EXPECT_EQ(std::vector<int>({hmax("0101.png"), hmax("0102.png"), hmax("0202.png"), hmax("0301.png")}),
             std::vector<int>({11, 12, 22, 0}));
