@@ -9,10 +9,8 @@
 namespace {
 
 FloatRasterPtr RasterOf(int side, const FloatFn& f) {
-  auto r = std::make_unique<FloatRaster>();
-  r->width = r->height = side;
-  for (int y = 0; y < side; ++y)
-    for (int x = 0; x < side; ++x) r->samples.push_back(f(x, y));
+  auto r = std::make_unique<FloatRaster>(FloatRaster{uint32_t(side), uint32_t(side), {}});
+  for (int i = 0; i < side * side; ++i) r->samples.push_back(f(i % side, i / side));
   return r;
 }
 

@@ -48,8 +48,7 @@ TEST_F(LoaderTest, OneSetAtATimeAndCleanOnce) {
   for (int twice = 0; twice < 2; ++twice) {
     CleanSurfaces();
     ReleaseCounters();
-    EXPECT_TRUE(nothing_held());
-    EXPECT_TRUE(st.presum.empty());
+    EXPECT_TRUE(nothing_held() && st.presum.empty());
   }
   // A failed centre load releases the previous set first.
   load("0101.png");
