@@ -36,15 +36,14 @@ TEST_F(WriterTest, PackageOfOddWidthDecodesToTheValuesWritten) {
   const std::vector<uint32_t> v = ReadPngValues(p, w, h);  // signature restored by the reader
   ASSERT_EQ(std::vector<int>({w, h}), std::vector<int>({121, 37}));
   for (int i = 0; i < w * h; ++i) ASSERT_EQ(v[i], Pattern(i % w, i / w)) << i;
-  EXPECT_TRUE(plat.console().empty() && st.finderror == 0);
-  EXPECT_EQ(FolderBytes(dir.path()).size(), 1u);  // no temporary file left behind
+  // No temporary file left behind.
+  EXPECT_TRUE(plat.console().empty() && st.finderror == 0 && FolderBytes(dir.path()).size() == 1u);
 }
 
 TEST_F(WriterTest, FailedWriteLeavesNoFileAndKeepsThePreviousOne) {
   const fs::path png = dir / "0101.png", pkg = dir / "vto_package_0101_2.vtp";
   SurfacePtr good = PatternSurface(12, 8);
-  ASSERT_EQ(png_save_surface(png.string(), good.get()), 0);
-  ASSERT_TRUE(save_package(pkg.string(), good.get(), 2));
+  ASSERT_TRUE(png_save_surface(png.string(), good.get()) == 0 && save_package(pkg.string(), good.get(), 2));
   WriteFileBytes(dir / "Session", {1});  // a file where a folder should be
   const auto before = FolderBytes(dir.path());
 
@@ -54,14 +53,11 @@ TEST_F(WriterTest, FailedWriteLeavesNoFileAndKeepsThePreviousOne) {
   SurfacePtr rgbx(SDL_CreateRGBSurface(SDL_SWSURFACE, 6, 4, 32, 0xFF0000, 0xFF00, 0xFF, 0));
   SurfacePtr swapped(SDL_CreateRGBSurface(SDL_SWSURFACE, 6, 4, 24, 0xFF, 0xFF00, 0xFF0000, 0));
   testing::internal::CaptureStderr();
-  EXPECT_EQ(png_save_surface(png.string(), pal.get()), -1);
+  for (SDL_Surface* bad : {pal.get(), rgbx.get(), swapped.get()}) EXPECT_EQ(png_save_surface(png.string(), bad), -1);
   EXPECT_FALSE(save_package(pkg.string(), pal.get(), 2));
-  EXPECT_EQ(png_save_surface(png.string(), rgbx.get()), -1);
-  EXPECT_EQ(png_save_surface(png.string(), swapped.get()), -1);
   EXPECT_FALSE(save_package((dir / "Session" / "vto_package_0101_13.vtp").string(), good.get(), 13));
   const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("libpng: error: "), std::string::npos) << err;
-  EXPECT_NE(err.find("fopen error: "), std::string::npos) << err;
+  EXPECT_TRUE(Contains(err, "libpng: error: ") && Contains(err, "fopen error: ")) << err;
 
   EXPECT_EQ(FolderBytes(dir.path()), before);
   EXPECT_EQ(plat.console(), (std::vector<std::string>{"ERROR saving package 2", "ERROR saving package 13"}));
