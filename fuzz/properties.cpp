@@ -1,5 +1,6 @@
 #include "fuzz/properties.h"
 
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -30,6 +31,16 @@ struct Scratch {
     const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     dir = std::string(base) + "/vdb-props-" + std::to_string(getpid());
     std::filesystem::create_directories(dir + "/project");
+    // A one-raster TIFF project: its scan reads only tags.
+    TIFF* t = TIFFOpen((dir + "/project/0101.tif").c_str(), "w");
+    if (!t) std::abort();
+    for (const auto& [tag, v] : {std::pair<uint32_t, uint32_t>{TIFFTAG_IMAGEWIDTH, 120}, {TIFFTAG_IMAGELENGTH, 120},
+                                 {TIFFTAG_BITSPERSAMPLE, 32}, {TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP},
+                                 {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK}, {TIFFTAG_ROWSPERSTRIP, 120}})
+      TIFFSetField(t, tag, v);
+    float row[120] = {};
+    for (uint32_t y = 0; y < 120; ++y) TIFFWriteScanline(t, row, y, 0);
+    TIFFClose(t);
   }
   ~Scratch() {
     std::error_code ec;
@@ -101,14 +112,12 @@ std::string PngLoaderProperty(const uint8_t* data, size_t size) {
 }
 
 std::string CoordsFileProperty(const uint8_t* data, size_t size) {
-  // A one-raster project: its scan reads only the PNG header.
-  const uint8_t png[24] = {0x89, 'P', 'N', 'G', 13,  10,  26,  10,  0, 0, 0, 13,
-                           'I',  'H', 'D', 'R', 0, 0, 0, 120, 0, 0, 0, 120};
   const std::string path = Put(std::string("project/") + kCoordinatesFile, data, size);
-  Put("project/0101.png", png, sizeof png);
   Session session;
   st.geoxi = st.geoyi = 7;
-  CHECK(listdirect(std::filesystem::path(path).parent_path().string(), ".png") == 1);
+  st.cu_ext = 1;
+  st.admext = ".tif";
+  CHECK(listdirect(std::filesystem::path(path).parent_path().string(), ".tif") == 1);
   CHECK(session.plat.console().empty() && session.plat.boxes().empty());
   // A file that is not read leaves the coordinates as they were.
   CHECK(st.val_lat == st.val_long && (st.val_long == 1 || (st.geoxi == 7 && st.geoyi == 7)));
