@@ -1,8 +1,5 @@
 // Coordinate entry: which texts the fields accept and what the user is told.
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <string>
 
 #include "catalogue/coords.h"
 #include "support/support.h"

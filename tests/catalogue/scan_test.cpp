@@ -29,7 +29,6 @@ TEST_F(ScanTest, NameRuleAndNameOrder) {
   for (const char* bad : {"0001.png", "1000.png", "0100.png", "101.png", "A101.png", "01010.png", "0101.PNG"})
     WriteFileBytes(dir / bad, {1, 2, 3});
   for (const char* good : {"9999.png", "0199.png", "0110.png"}) WritePngRgb(dir / good, 200, 200, Flat);
-  fs::create_directory(dir / "0102.png");  // a folder named like a sector: skipped silently
   WriteFileBytes(dir / "0103.tif", {1});   // another type: not seen
   plat.SetProgress(40);
   EXPECT_EQ(Scan(), 1);
@@ -93,7 +92,11 @@ TEST_F(ScanTest, OddFolderContent) {
   EXPECT_EQ(plat.console()[0], "DISCARDED: The file is not a regular file - 0101.tif");
   const std::string line = plat.console()[1];
   EXPECT_TRUE(line.starts_with("DISCARDED: ") && line.ends_with(" - 0105.tif") && line.size() > 25) << line;
-  EXPECT_FALSE(WriteCoordinatesFile((dir / "missing" / kCoordinatesFile).string(), 1, 2));
+  const fs::path saved = dir / kCoordinatesFile;
+  EXPECT_TRUE(WriteCoordinatesFile(saved.string(), -3.5, 40.25) &&
+              !WriteCoordinatesFile((dir / "missing" / kCoordinatesFile).string(), 1, 2));
+  // Little-endian binary64: -3.5 is 0xC00C000000000000.
+  EXPECT_EQ(Cut(ReadFileBytes(saved), 9), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0x0C, 0xC0, 0}));
 }
 
 // The raster type choice and the work directory, on the recording platform.
