@@ -25,6 +25,9 @@ class WriterTest : public StateTest {
 TEST_F(WriterTest, PackageOfOddWidthDecodesToTheValuesWritten) {
   const fs::path p = dir / "vto_package_0101_3.vtp";
   WriteFileBytes(p, std::vector<uint8_t>(200000, 0x5A));  // an older, longer file is replaced whole
+  // A second name for it: a new file renamed over the name leaves it whole,
+  // a write in place would change it.
+  fs::create_hard_link(p, dir / "older");
   EXPECT_TRUE(save_package(p.string(), PatternSurface(121, 37).get(), 3));
   const std::vector<uint8_t> b = ReadFileBytes(p);
   // Stamp, the signature's last three bytes, then IHDR: length 13, 121 x 37,
@@ -36,8 +39,9 @@ TEST_F(WriterTest, PackageOfOddWidthDecodesToTheValuesWritten) {
   const std::vector<uint32_t> v = ReadPngValues(p, w, h);  // signature restored by the reader
   ASSERT_EQ(std::vector<int>({w, h}), std::vector<int>({121, 37}));
   for (int i = 0; i < w * h; ++i) ASSERT_EQ(v[i], Pattern(i % w, i / w)) << i;
+  EXPECT_EQ(ReadFileBytes(dir / "older"), std::vector<uint8_t>(200000, 0x5A));
   // No temporary file left behind.
-  EXPECT_TRUE(plat.console().empty() && st.finderror == 0 && FolderBytes(dir.path()).size() == 1u);
+  EXPECT_TRUE(plat.console().empty() && st.finderror == 0 && FolderBytes(dir.path()).size() == 2u);
 }
 
 TEST_F(WriterTest, FailedWriteLeavesNoFileAndKeepsThePreviousOne) {
