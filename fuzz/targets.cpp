@@ -1,6 +1,5 @@
 // The libFuzzer entry point of one target (VDB_FUZZ_TARGET picks the
 // property); a broken promise stops the fuzzer with a crash report.
-#include <SDL.h>
 #include <tiffio.h>
 
 #include <cstdio>

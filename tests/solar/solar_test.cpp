@@ -6,8 +6,6 @@
 
 namespace {
 
-int Steps(double lat_deg, int m) { return SolarDay(15 + kMonthStart[m], deg2rad(lat_deg)).steps; }
-
 TEST(Solar, StepCountsAtKnownLatitudes) {
   const struct {
     double lat;
@@ -17,43 +15,35 @@ TEST(Solar, StepCountsAtKnownLatitudes) {
                {70, {0, 6, 11, 15, 21, 0, 0, 17, 13, 8, 3, 0}, 94},  // polar nights and days
                {0, {12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12}, 144}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.lat);
-    for (int m = 0; m < 12; ++m) EXPECT_EQ(Steps(c.lat, m), c.months[m]) << "month " << m;
-    EXPECT_EQ(DaylightSteps(deg2rad(c.lat)), c.year);
+    for (int m = 0; m < 12; ++m)
+      EXPECT_EQ(SolarDay(15 + kMonthStart[m], deg2rad(c.lat)).steps, c.months[m]) << c.lat << " month " << m;
+    EXPECT_EQ(DaylightSteps(deg2rad(c.lat)), c.year) << c.lat;
   }
-  EXPECT_DOUBLE_EQ(SolarDay(15, 0.0).t0, 6.5);
   EXPECT_EQ(DaylightSteps(deg2rad(-33.9)), 138);
-  EXPECT_EQ(Steps(-33.9, 5), 9);
-  EXPECT_DOUBLE_EQ(SolarDay(166, deg2rad(-33.9)).t0, 8.0);
+  EXPECT_EQ(SolarDay(15 + kMonthStart[5], deg2rad(-33.9)).steps, 9);
   for (double lat : {90.5, -91.0, 500.0, double(NAN), double(INFINITY), -double(INFINITY)})
     EXPECT_EQ(DaylightSteps(deg2rad(lat)), 0) << lat;
 }
 
+// Hour, azimuth, elevation and side of the sky at latitude 40 (the noon
+// elevation is 90 - 40 + declination): an odd step count (January) puts a
+// step at noon, with the plus sign.
 TEST(Solar, SunPositionsAtFortyInJuneAndJanuary) {
-  const SolarDayRec d = SolarDay(166, deg2rad(40));
-  EXPECT_NEAR(rad2deg(d.decl), 23.308, 5e-4);
-  ASSERT_EQ(d.steps, 14);
-  EXPECT_DOUBLE_EQ(d.t0, 5.5);
-  const SunPos first = SunPosition(d, 0), before = SunPosition(d, 6), after = SunPosition(d, 7),
-               last = SunPosition(d, 13);
-  EXPECT_EQ(first.sign, 1);
-  EXPECT_NEAR(rad2deg(first.azimuth), 112.66, 5e-3);
-  EXPECT_NEAR(rad2deg(first.elevation), 9.35, 5e-3);
-  EXPECT_DOUBLE_EQ(before.t, 11.5);
-  EXPECT_EQ(before.sign, 1);
-  EXPECT_NEAR(rad2deg(before.azimuth), 23.02, 5e-3);
-  EXPECT_EQ(after.sign, -1);
-  EXPECT_NEAR(rad2deg(after.elevation), 72.15, 5e-3);
-  EXPECT_DOUBLE_EQ(last.t, 18.5);
-  EXPECT_EQ(last.sign, -1);
-  EXPECT_NEAR(rad2deg(last.azimuth), 112.66, 5e-3);
-
-  // January: an odd step count puts a step at noon, with the plus sign.
-  const SolarDayRec jan = SolarDay(15, deg2rad(40));
-  EXPECT_NEAR(rad2deg(jan.decl), -21.134, 5e-4);
-  ASSERT_EQ(jan.steps, 9);
-  EXPECT_DOUBLE_EQ(SunPosition(jan, 4).t, 12.0);
-  EXPECT_EQ(SunPosition(jan, 4).sign, 1);
+  const SolarDayRec june = SolarDay(166, deg2rad(40)), jan = SolarDay(15, deg2rad(40));
+  const struct {
+    const SolarDayRec& day;
+    int step;
+    double t, azimuth, elevation;
+    int sign;
+  } cases[] = {{june, 0, 5.5, 112.66, 9.35, 1},  {june, 6, 11.5, 23.02, 72.15, 1}, {june, 7, 12.5, 23.02, 72.15, -1},
+               {june, 13, 18.5, 112.66, 9.35, -1}, {jan, 4, 12.0, 0.0, 28.87, 1}};
+  for (const auto& c : cases) {
+    const SunPos p = SunPosition(c.day, c.step);
+    EXPECT_DOUBLE_EQ(p.t, c.t) << c.step;
+    EXPECT_NEAR(rad2deg(p.azimuth), c.azimuth, 5e-3) << c.step;
+    EXPECT_NEAR(rad2deg(p.elevation), c.elevation, 5e-3) << c.step;
+    EXPECT_EQ(p.sign, c.sign) << c.step;
+  }
 }
 
 }  // namespace
