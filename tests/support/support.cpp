@@ -50,6 +50,10 @@ void WriteFileBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::vector<uint8_t> Cut(const std::vector<uint8_t>& bytes, size_t n) {
+  return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(std::min(n, bytes.size())));
+}
+
 uint32_t Hill(int x, int y, int ox, int oy) {
   const double gx = x + ox, gy = y + oy;
   constexpr double kTwoPi = 6.283185307179586;

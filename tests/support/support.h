@@ -87,6 +87,8 @@ std::vector<uint32_t> ReadPngValues(const fs::path& path, int& w, int& h);
 
 std::vector<uint8_t> ReadFileBytes(const fs::path& path);
 void WriteFileBytes(const fs::path& path, const std::vector<uint8_t>& bytes);
+// The first n bytes.
+std::vector<uint8_t> Cut(const std::vector<uint8_t>& bytes, size_t n);
 // A small RGB PNG claiming w x h whose only IDAT holds a short zlib stream:
 // decoders allocate the claimed size before they find the rows missing.
 std::vector<uint8_t> PngClaiming(uint32_t w, uint32_t h);
