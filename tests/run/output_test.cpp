@@ -1,7 +1,7 @@
 // The run's background writing: the encoded files are byte for byte those
-// of the ordinary writers, a stop keeps everything not yet on disk off it,
-// failures (a null surface, a full disk) are reported file by file and
-// keep the earlier file.
+// of the ordinary writers, images handed over early keep their turn,
+// failures (a null surface, a full disk) are reported
+// file by file and keep the earlier file.
 
 #include <gtest/gtest.h>
 
@@ -32,38 +32,32 @@ class RunOutputTest : public StateTest {
   TempDir dir;
 };
 
-TEST_F(RunOutputTest, EncodedBytesAreThoseOfTheOrdinaryWriters) {
-  for (auto [w, h] : {std::pair{1, 1}, {37, 5}, {600, 400}}) {
-    SurfacePtr s = RandomSurface(w, h, static_cast<uint64_t>(w * 1000 + h));
-    const fs::path png = dir / "plain.png", pkg = dir / "pkg.vtp", a = dir / "a.vtp", b = dir / "b.png";
-    ASSERT_EQ(png_save_surface(png.string(), s.get()), 0);
-    ASSERT_TRUE(save_package(pkg.string(), s.get(), 3));
-    RunOutput out(2);
-    ASSERT_TRUE(out.Add(a.string(), s.get(), 3));
-    ASSERT_TRUE(out.Add(b.string(), s.get(), RunOutput::kElevation));
-    // The copy is taken at hand-over: later changes do not reach the file.
-    SDLPutPixel(s.get(), 0, 0, 0x123456);
-    ASSERT_TRUE(out.Commit(true));
-    EXPECT_EQ(ReadFileBytes(a), ReadFileBytes(pkg));
-    EXPECT_EQ(ReadFileBytes(b), ReadFileBytes(png));
-  }
-}
-
-TEST_F(RunOutputTest, AStopKeepsWhatIsNotOnDiskOffIt) {
-  SurfacePtr s = RandomSurface(300, 300, 9);
+// The files are byte for byte those of the ordinary writers. An image handed
+// over plainly is copied at once; one prepared early keeps its turn and is
+// written with the pixels it holds then.
+TEST_F(RunOutputTest, EncodedBytesTurnsAndFinalPixels) {
+  TempDir ref;
+  SurfacePtr s = RandomSurface(64, 48, 5), t = CreateResultSurface(64, 48), u = RandomSurface(600, 400, 7);
+  ASSERT_TRUE(save_package((ref / "c.vtp").string(), u.get(), 3));
+  const std::string lost = (dir / "none").string() + "/";  // a missing folder: every write there fails
   {
-    RunOutput out(1);
-    ASSERT_TRUE(out.Add((dir / "first.vtp").string(), s.get(), 0));
+    RunOutput out(2);
+    out.Prepare(lost + "b.vtp", s.get(), 2);
+    out.Prepare((dir / "d.vtp").string(), s.get(), 4);
+    out.Prepare((dir / "e.png").string(), t.get(), RunOutput::kElevation);
+    out.Prepare((dir / "never.vtp").string(), s.get(), 9);  // never claimed: never written
+    SDLPutPixel(t.get(), 3, 5, 0xABCDEF);                    // changed after all
+    ASSERT_TRUE(out.Add((dir / "c.vtp").string(), u.get(), 3));
+    SDLPutPixel(u.get(), 0, 0, 0x123456);  // too late for c.vtp
+    for (auto [path, n] : {std::pair{lost + "a.vtp", 1}, {lost + "b.vtp", 2}, {(dir / "d.vtp").string(), 4}})
+      ASSERT_TRUE(out.Add(path, s.get(), n));
+    ASSERT_TRUE(out.Add((dir / "e.png").string(), t.get(), RunOutput::kElevation));
     ASSERT_TRUE(out.Commit(true));
-    for (int n = 1; n < 6; ++n) ASSERT_TRUE(out.Add((dir / std::to_string(n)).string(), s.get(), n));
-    st.stoprequest = true;
-    EXPECT_FALSE(out.Commit(false));
-    EXPECT_FALSE(out.Commit(true));
-    EXPECT_FALSE(out.Add((dir / "late.vtp").string(), s.get(), 7));
-  }  // waits for the helper, drops the rest
-  EXPECT_EQ(Listing(dir.path()).size(), 1u);
-  EXPECT_TRUE(fs::exists(dir / "first.vtp"));
-  EXPECT_TRUE(plat.console().empty());
+  }
+  EXPECT_EQ(plat.console(), (std::vector<std::string>{"ERROR saving package 1", "ERROR saving package 2"}));
+  ASSERT_TRUE(save_package((ref / "d.vtp").string(), s.get(), 4));
+  ASSERT_EQ(png_save_surface((ref / "e.png").string(), t.get()), 0);
+  EXPECT_EQ(FolderBytes(dir.path()), FolderBytes(ref.path()));
 }
 
 // A null surface, or a full disk (the file-size limit lowered): each write
@@ -79,7 +73,7 @@ TEST_F(RunOutputTest, FullDiskFailsEachFileAloneAndKeepsThePreviousOne) {
   ASSERT_TRUE(save_package((dir / "small.vtp").string(), small.get(), 3));
   rlimit limit{};
   getrlimit(RLIMIT_FSIZE, &limit);
-  const rlim_t unlimited = limit.rlim_cur;
+  const rlimit saved = limit;
   limit.rlim_cur = 4096;
   const auto xfsz = signal(SIGXFSZ, SIG_IGN);
   setrlimit(RLIMIT_FSIZE, &limit);
@@ -90,11 +84,9 @@ TEST_F(RunOutputTest, FullDiskFailsEachFileAloneAndKeepsThePreviousOne) {
     ASSERT_TRUE(out.Add((dir / "null.vtp").string(), nullptr, 4));
     EXPECT_TRUE(out.Commit(true));
   }
-  limit.rlim_cur = unlimited;
-  setrlimit(RLIMIT_FSIZE, &limit);
+  setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, xfsz);
-  EXPECT_EQ(plat.console(),
-            (std::vector<std::string>{"ERROR saving elev png", "ERROR saving package 4"}));
+  EXPECT_EQ(plat.console(), (std::vector<std::string>{"ERROR saving elev png", "ERROR saving package 4"}));
   EXPECT_EQ(st.finderror, 1);
   const auto after = Listing(dir.path());
   EXPECT_EQ(after.size(), 3u) << "no other file, no temporary left behind";
