@@ -151,27 +151,6 @@ TEST(SessionId, LocalDateOrLettersDigitsDashesAndUnderscores) {
   for (const auto& [id, ok] : cases) EXPECT_EQ(ValidSessionId(id), ok) << id;
 }
 
-TEST_F(RunTest, Sector0312WritesSeventeenFilesInOrder) {
-  WritePngRgb(dir / "0312.png", 120, 120, [](int x, int y) { return Hill(x, y, 240, -9 * 120); });
-  Scan();
-  rec().progress_calls = 0;  // the scan resets the bar too
-  st.finderror = st.glbwarning = 1;  // both flags start every run cleared
-  Run();
-  EXPECT_EQ(rec().progress_calls, 1 + DaylightSteps(deg2rad(kLat)));
-  EXPECT_EQ(Names(), OutputNames({"0312"}));
-  const auto files = Listing(Session());
-  for (int p = 11; p < 16; ++p)
-    EXPECT_LE(files.at(PackageName("0312", p)).mtime_ns,
-              files.at(p < 15 ? PackageName("0312", p + 1) : "0312.png").mtime_ns);
-  int w = 0, h = 0;
-  EXPECT_EQ(ReadPngValues(Session() / "0312.png", w, h).at(5 * 120 + 7), Hill(7, 5, 240, -9 * 120));
-  EXPECT_EQ(rec().progress(), 100);
-  ASSERT_EQ(rec().completions().size(), 1u);
-  EXPECT_FALSE(rec().completions()[0].finderror || rec().completions()[0].glbwarning);
-  EXPECT_TRUE(rec().boxes().empty());
-  ExpectReleased();
-}
-
 // A coordinates file or session folder that cannot be written has its line
 // (the folder with the reason, before the package errors it causes) and
 // the error flag. Far north the first months have no hour steps, so
@@ -206,7 +185,10 @@ TEST_F(RunTest, StartFailuresAndConsoleOrder) {
   }
 }
 
-TEST_F(RunTest, AStopWritesNothingFurtherAndSaysNothingFurther) {
+// A stop at any point writes nothing further and makes no further call.
+// The run stopped only in its completion dialog has made every file, the
+// last packages of a sector before its elevation image.
+TEST_F(RunTest, AStopWritesNothingFurtherAndACompleteRunWritesAllInOrder) {
   MakeProject(dir.path(), 1, 2, 120);
   const int32_t total = DaylightSteps(deg2rad(kLat));
   const struct {
@@ -224,6 +206,8 @@ TEST_F(RunTest, AStopWritesNothingFurtherAndSaysNothingFurther) {
     SCOPED_TRACE(p.label);
     Fresh(std::string("S").append(std::to_string(&p - points)));
     Scan();
+    rec().progress_calls = 0;          // the scan resets the bar too
+    st.finderror = st.glbwarning = 1;  // both flags start every run cleared
     int count = 0;
     std::map<std::string, Entry> at_stop;
     rec().on_call = [&](const std::string& call) {
@@ -241,6 +225,16 @@ TEST_F(RunTest, AStopWritesNothingFurtherAndSaysNothingFurther) {
   }
   EXPECT_FALSE(fs::exists(dir / "SessionS1" / PackageName("0101", 0)));
   EXPECT_FALSE(fs::exists(dir / "SessionS4" / "0102.png"));
+  EXPECT_EQ(rec().progress_calls, 1 + 2 * total);
+  EXPECT_EQ(Names(), OutputNames({"0101", "0102"}));
+  const auto files = Listing(Session());
+  for (int p = 11; p < 16; ++p)
+    EXPECT_LE(files.at(PackageName("0102", p)).mtime_ns,
+              files.at(p < 15 ? PackageName("0102", p + 1) : "0102.png").mtime_ns);
+  int w = 0, h = 0;
+  EXPECT_EQ(ReadPngValues(Session() / "0102.png", w, h), ReadPngValues(dir / "0102.png", w, h));
+  EXPECT_EQ(rec().progress(), 100);
+  EXPECT_FALSE(rec().completions()[0].finderror || rec().completions()[0].glbwarning || !rec().boxes().empty());
 }
 
 // A neighbour deleted since the scan is absent, silently; one of another

@@ -53,35 +53,34 @@ TEST_F(VerifyTest, EachKindOfDamageIsReported) {
   };
   const std::vector<Case> cases = {
       {"untouched, path with a trailing slash", [] {}, {}},
-      {"missing package", [&] { fs::remove(Package("0102", 7)); }, {"vto_package_0102_7.vtp: missing"}},
-      {"missing elevation image", [&] { fs::remove(session / "0101.png"); }, {"0101.png: missing"}},
-      {"package without its stamp",
-       [&] { WritePngRgb(Package("0101", 3), 120, 120, [](int x, int) { return x * 99u; }); },
-       {"vto_package_0101_3.vtp: does not start with the package stamp"}},
-      {"package cut short", [&] { fs::resize_file(Package("0101", 4), fs::file_size(Package("0101", 4)) / 2); },
-       {"vto_package_0101_4.vtp: does not decode"}},
-      {"package that is not 8-bit RGB",
-       [&] { WritePackage(Package("0101", 5), 120, 120, [](int, int) { return 0u; }, {.colour_type = 0}); },
-       {"vto_package_0101_5.vtp: is not an 8-bit RGB image"}},
-      {"package of another size", [&] { WritePackage(Package("0102", 14), 121, 120, [](int, int) { return 0u; }); },
-       {"vto_package_0102_14.vtp: size 121x120 differs from the session's 120x120"}},
-      {"hour bit at the month's step count",
-       [&] { EditPackage(Package("0101", 0), [](auto& v, int w) { v[w + 2] |= 1u << 9; }); },
-       {"vto_package_0101_0.vtp: 1 pixel use hour bits at or above the month's 9 steps (first at x 2, y 1",
-        "vto_package_0101_12.vtp: 1 pixel whose annual count differs from the hour-mask bits"}},
-      {"packed field bits 20-23",
-       [&] { EditPackage(Package("0101", 15), [](auto& v, int w) { v[0] |= 0x100000u, v[2 * w + 3] |= 0x800000u; }); },
-       {"vto_package_0101_15.vtp: 2 pixels have bits 20-23 set"}},
-      {"month count above the month's steps",
-       [&] { EditPackage(Package("0102", 13), [](auto& v, int) { v[1] = (v[1] & ~(31u << 5)) | 11u << 5; }); },
-       {"vto_package_0102_13.vtp: 1 pixel count more than the 10 steps of month 1",
-        "vto_package_0102_12.vtp: 1 pixel whose annual count differs from the sum of the month counts"}},
-      {"unfinished temporary files, named as the writer names them",
+      {"files damaged, each its own way",
        [&] {
+         fs::remove(Package("0102", 7));
+         fs::remove(session / "0101.png");
+         WritePngRgb(Package("0101", 3), 120, 120, [](int x, int) { return x * 99u; });
+         fs::resize_file(Package("0101", 4), fs::file_size(Package("0101", 4)) / 2);
+         WritePackage(Package("0101", 5), 120, 120, [](int, int) { return 0u; }, {.colour_type = 0});
+         WritePackage(Package("0102", 14), 121, 120, [](int, int) { return 0u; });
+         // Unfinished temporary files, named as the writer names them.
          for (const fs::path& f : {Package("0101", 3), session / "0101.png"})
            WriteFileBytes(TempPathFor(f.string()), {1});
        },
-       {": an unfinished temporary file", ": an unfinished temporary file"}},
+       {"vto_package_0102_7.vtp: missing", "0101.png: missing",
+        "vto_package_0101_3.vtp: does not start with the package stamp", "vto_package_0101_4.vtp: does not decode",
+        "vto_package_0101_5.vtp: is not an 8-bit RGB image",
+        "vto_package_0102_14.vtp: size 121x120 differs from the session's 120x120", ": an unfinished temporary file",
+        ": an unfinished temporary file"}},
+      {"pixels out of range: an hour bit at the month's step count, bits 20-23, a month count above its steps",
+       [&] {
+         EditPackage(Package("0101", 0), [](auto& v, int w) { v[w + 2] |= 1u << 9; });
+         EditPackage(Package("0101", 15), [](auto& v, int w) { v[0] |= 0x100000u, v[2 * w + 3] |= 0x800000u; });
+         EditPackage(Package("0102", 13), [](auto& v, int) { v[1] = (v[1] & ~(31u << 5)) | 11u << 5; });
+       },
+       {"vto_package_0101_0.vtp: 1 pixel use hour bits at or above the month's 9 steps (first at x 2, y 1",
+        "vto_package_0101_12.vtp: 1 pixel whose annual count differs from the hour-mask bits",
+        "vto_package_0101_15.vtp: 2 pixels have bits 20-23 set",
+        "vto_package_0102_13.vtp: 1 pixel count more than the 10 steps of month 1",
+        "vto_package_0102_12.vtp: 1 pixel whose annual count differs from the sum of the month counts"}},
       {"no outputs at all", [&] { fs::remove_all(session), fs::create_directories(session); },
        {"no sector outputs found"}},
       {"no session folder", [&] { fs::remove_all(session); }, {"not a directory"}},
