@@ -1,7 +1,7 @@
 // The run's background writing: the encoded files are byte for byte those
-// of the ordinary writers, images handed over early keep their turn,
-// failures (a null surface, a full disk) are reported
-// file by file and keep the earlier file.
+// of the ordinary writers, images handed over early keep their turn, a
+// stop keeps everything not yet on disk off it, failures (a missing
+// folder, a full disk) are reported file by file and keep the earlier file.
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ class RunOutputTest : public StateTest {
 
 // The files are byte for byte those of the ordinary writers. An image handed
 // over plainly is copied at once; one prepared early keeps its turn and is
-// written with the pixels it holds then.
+// written with the pixels it holds then. Nothing is written after a stop.
 TEST_F(RunOutputTest, EncodedBytesTurnsAndFinalPixels) {
   TempDir ref;
   SurfacePtr s = RandomSurface(64, 48, 5), t = CreateResultSurface(64, 48), u = RandomSurface(600, 400, 7);
@@ -54,14 +54,18 @@ TEST_F(RunOutputTest, EncodedBytesTurnsAndFinalPixels) {
     ASSERT_TRUE(out.Commit(true));
   }
   EXPECT_EQ(plat.console(), (std::vector<std::string>{"ERROR saving package 1", "ERROR saving package 2"}));
+  RunOutput late(1);
+  ASSERT_TRUE(late.Add((dir / "late.vtp").string(), s.get(), 1));
+  st.stoprequest = true;  // a stop keeps what is not yet on disk off it
+  EXPECT_FALSE(late.Commit(true));
   ASSERT_TRUE(save_package((ref / "d.vtp").string(), s.get(), 4));
   ASSERT_EQ(png_save_surface((ref / "e.png").string(), t.get()), 0);
   EXPECT_EQ(FolderBytes(dir.path()), FolderBytes(ref.path()));
 }
 
-// A null surface, or a full disk (the file-size limit lowered): each write
+// A full disk (the file-size limit lowered): each write
 // that fails has its line in its place and the error flag, keeps the earlier
-// file as it was (same inode, same bytes) and leaves no temporary file; one
+// file as it was and leaves no temporary file; one
 // that fits replaces the file whole.
 TEST_F(RunOutputTest, FullDiskFailsEachFileAloneAndKeepsThePreviousOne) {
   SurfacePtr small = RandomSurface(4, 4, 1), big = RandomSurface(200, 200, 2);
