@@ -28,7 +28,7 @@ case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
 engine_filter='Engine.EverySubsetOfMissingNeighbours:Engine.BothEnginesLeaveTheSameImagesAndCounters'
 # The background writer and the run with its stops, a full disk, rasters
 # changing under the run, any thread count.
-run_filter='RunOutputTest.*:RunTest.AStop*:RunTest.Sector0312WritesSeventeenFilesInOrder:RunTest.RastersChangedSinceTheScan'
+run_filter='RunOutputTest.*:RunTest.AStop*:RunTest.RastersChangedSinceTheScan'
 # The batch driver's threads, its exit after logged errors, random Ctrl-C.
 batch_filter='BatchTest.DryRunRunErrorsAndResume:BatchTest.RandomCtrlC*'
 # The worker and the interface thread: whole runs, questions, Cancel, closing.

@@ -23,14 +23,10 @@ class Recorder : public MemoryPlatform {
  public:
   std::function<void(const std::string& call)> on_call;
   int progress_calls = 0, calls_after_stop = 0;
-  bool short_indices = false;
 
   void ConsoleLine(const std::string& t) override { Note("console"), MemoryPlatform::ConsoleLine(t); }
   void SetStatusText(const std::string& t) override { Note("status"), MemoryPlatform::SetStatusText(t); }
   void SetProgress(int p) override { ++progress_calls, MemoryPlatform::SetProgress(p), Note("progress"); }
-  std::vector<int> ListSelectedIndices() override {
-    return short_indices ? std::vector<int>{0} : MemoryPlatform::ListSelectedIndices();
-  }
   void CompletionDialog(const CompletionReport& r) override { Note("completion"), MemoryPlatform::CompletionDialog(r); }
 
  private:
@@ -56,12 +52,12 @@ class RunTest : public StateTest {
     recorder_ = std::make_unique<Recorder>();
     SetPlatform(recorder_.get());
     st.sesion = session;
+    st.szDirPath = dir.str();
   }
   Recorder& rec() { return *recorder_; }
   // Scans the work directory, selects `only` (every sector when empty),
   // sets valid coordinates.
   void Scan(const std::vector<std::string>& only = {}) {
-    st.szDirPath = dir.str();
     ASSERT_EQ(listdirect(st.szDirPath, st.admext), 1);
     rec().ListSelectAll(only.empty());
     for (const std::string& s : only) rec().ListSelect(rec().ListFindExact(s + ".png"), true);
@@ -84,7 +80,6 @@ class RunTest : public StateTest {
   // A list of sectors that exist only as names: enough for everything the
   // run decides before it loads the first sector.
   void ListByHand(int n, int size) {
-    st.szDirPath = dir.str();
     st.proj_w = st.proj_h = size;
     for (int i = 0; i < n; ++i) rec().ListAdd(SectorName(1, i + 1, ".png"));
     rec().ListSelectAll(true);
@@ -92,12 +87,6 @@ class RunTest : public StateTest {
     st.geoyi = kLat;
     st.shade_threads = 1;
     rec().box_answer = BoxResult::Cancel;  // a long job is not started
-  }
-  void ExpectReleased() {
-    EXPECT_EQ(st.working.load(), 0);
-    EXPECT_FALSE(st.shoras || st.sfsuma || st.sfwhsinf || st.sfwhscen || st.sfwhssup || st.elev2png || st.sftmp);
-    EXPECT_FALSE(st.sfdata || st.sent5 || st.sent7 || st.sent8);
-    EXPECT_TRUE(st.presum.empty() && st.pmeswhs.empty());
   }
 
   TempDir dir;
@@ -107,98 +96,42 @@ class RunTest : public StateTest {
 };
 
 // Every way the run can decline before committing: one box, nothing on
-// disk, the flags of the previous run untouched. A long job of one sector,
-// or a short one, asks nothing.
+// disk, the flags of the previous run untouched.
 TEST_F(RunTest, RefusalsAndTheLongJobEstimate) {
-  const std::string invalid = "Longitud and Latitude must be a valid value";
-  const struct {
-    const char* label;
-    int sectors, size;
-    std::function<void()> arrange;
-    std::string text, caption;
-    BoxIcon icon;
-    BoxButtons buttons;
-  } cases[] = {
+  using Box = std::tuple<std::string, std::string, BoxIcon, BoxButtons>;
+  const Box invalid{"Longitud and Latitude must be a valid value", "Error", BoxIcon::Warning, BoxButtons::Ok};
+  const std::tuple<const char*, int, int, std::function<void()>, Box> cases[] = {
       {"nothing selected", 2, 120, [&] { rec().ListSelectAll(false); },
-       "There are no selected files to process in the list", "Error", BoxIcon::Warning, BoxButtons::Ok},
-      {"longitude never entered", 2, 120, [] { st.val_long = 2; }, invalid, "Error", BoxIcon::Warning, BoxButtons::Ok},
-      {"latitude invalid", 2, 120, [] { st.val_lat = 0; }, invalid, "Error", BoxIcon::Warning, BoxButtons::Ok},
-      {"selection read short", 2, 120, [&] { rec().short_indices = true; },
-       "Fatal error allocating index of files to process", "Error", BoxIcon::Error, BoxButtons::Ok},
+       {"There are no selected files to process in the list", "Error", BoxIcon::Warning, BoxButtons::Ok}},
+      {"longitude never entered", 2, 120, [] { st.val_long = 2; }, invalid},
       {"long job cancelled", 4, 6000, [] {},
-       "Warning! Depending the size of your data, selecting too many sectors to process could take long "
-       "time.\n We recommend process the data in various steps.\n Estimated time: 17.35 minutes",
-       "Warning!", BoxIcon::Warning, BoxButtons::OkCancel},
-      // One sector never asks; two of 400 x 400 take well under ten minutes.
-      {"one long sector", 1, 600, [] {}, "", "", BoxIcon::Warning, BoxButtons::Ok},
-      {"short job", 2, 400, [] {}, "", "", BoxIcon::Warning, BoxButtons::Ok},
+       {"Warning! Depending the size of your data, selecting too many sectors to process could take long "
+        "time.\n We recommend process the data in various steps.\n Estimated time: 17.35 minutes",
+        "Warning!", BoxIcon::Warning, BoxButtons::OkCancel}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
+  for (const auto& [label, sectors, size, arrange, box] : cases) {
+    SCOPED_TRACE(label);
     Fresh();
-    ListByHand(c.sectors, c.size);
+    ListByHand(sectors, size);
     st.finderror = st.glbwarning = 1;
-    c.arrange();
-    // A run that commits stops at its first progress position, before any
-    // sector is loaded.
-    rec().on_call = [](const std::string& call) { st.stoprequest = st.stoprequest || call == "progress"; };
+    arrange();
     Run();
     const auto boxes = rec().boxes();
-    EXPECT_EQ(st.working.load(), 0);
-    if (c.text.empty()) {
-      EXPECT_TRUE(boxes.empty() && fs::is_directory(Session()));
-      continue;
-    }
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(std::tuple(boxes[0].text, boxes[0].caption, boxes[0].icon, boxes[0].buttons),
-              std::tuple(c.text, c.caption, c.icon, c.buttons));
+    EXPECT_EQ(std::tuple(boxes[0].text, boxes[0].caption, boxes[0].icon, boxes[0].buttons), box);
     EXPECT_EQ(st.finderror + st.glbwarning, 2);
-    EXPECT_FALSE(fs::exists(Session()) || fs::exists(dir / "pr_data.vtd"));
-    EXPECT_EQ(rec().progress_calls, 0);
+    EXPECT_FALSE(st.working || fs::exists(Session()) || fs::exists(dir / "pr_data.vtd") || rec().progress_calls);
   }
   // 99 x 99 sectors of 600 x 600: 3,528,360,000 pixels, past 2^31; 139
   // hour steps at the test latitude; two threads halve the time.
   EXPECT_NEAR(EstimateMinutes(99 * 99, 600, 600, kLat, 2), 3528360000.0 * 139 * kSecondsPerPixelStep / 120, 1e-6);
 }
 
-TEST(SessionId, LocalDateOrLettersDigitsDashesAndUnderscores) {
-  std::tm t{};
-  t.tm_year = 2009 - 1900, t.tm_mon = 11, t.tm_mday = 31, t.tm_hour = 23, t.tm_isdst = -1;
-  EXPECT_EQ(MakeSessionId(std::mktime(&t)), "091231");
+TEST(SessionId, LettersDigitsDashesAndUnderscores) {
   const std::pair<std::string, bool> cases[] = {
       {"run_2-b", true}, {std::string(128, 'a'), true}, {"", false}, {std::string(129, 'a'), false},
       {"a b", false},    {"../x", false},                {"a/b", false}, {"caf\xc3\xa9", false}};
   for (const auto& [id, ok] : cases) EXPECT_EQ(ValidSessionId(id), ok) << id;
-}
-
-TEST_F(RunTest, Sector0312WritesSeventeenFilesInOrder) {
-  WritePngRgb(dir / "0312.png", 120, 120, [](int x, int y) { return Hill(x, y, 240, -9 * 120); });
-  Scan();
-  rec().progress_calls = 0;  // the scan resets the bar too
-  st.finderror = st.glbwarning = 1;  // both flags start every run cleared
-  // At every hour step the coordinate controls are locked.
-  bool locked = true;
-  rec().on_call = [&](const std::string& call) {
-    if (call == "progress" && rec().progress_calls > 1)  // the first is the reset to 0
-      locked = locked && rec().read_only(ctl::kLongitude) && !rec().enabled(ctl::kFileType);
-  };
-  Run();
-  EXPECT_EQ(rec().progress_calls, 1 + DaylightSteps(deg2rad(kLat)));
-  EXPECT_TRUE(locked);
-  EXPECT_EQ(Names(), OutputNames({"0312"}));
-  const auto files = Listing(Session());
-  for (int p = 11; p < 16; ++p)
-    EXPECT_LE(files.at(PackageName("0312", p)).mtime_ns,
-              files.at(p < 15 ? PackageName("0312", p + 1) : "0312.png").mtime_ns);
-  int w = 0, h = 0;
-  EXPECT_EQ(ReadPngValues(Session() / "0312.png", w, h).at(5 * 120 + 7), Hill(7, 5, 240, -9 * 120));
-  EXPECT_EQ(rec().progress(), 100);
-  EXPECT_FALSE(rec().read_only(ctl::kLongitude) || !rec().enabled(ctl::kFileType));
-  ASSERT_EQ(rec().completions().size(), 1u);
-  EXPECT_EQ(rec().completions()[0].folder, Session().string());
-  EXPECT_FALSE(rec().completions()[0].finderror || rec().completions()[0].glbwarning);
-  EXPECT_TRUE(rec().boxes().empty());
-  ExpectReleased();
 }
 
 // A coordinates file or session folder that cannot be written has its line
@@ -209,57 +142,51 @@ TEST_F(RunTest, Sector0312WritesSeventeenFilesInOrder) {
 TEST_F(RunTest, StartFailuresAndConsoleOrder) {
   const std::string high =
       "WARNING!! Unexpected High values of elevations in 0101. Please check if your data are in the supported format";
-  const struct {
-    const char* label;
-    double lat;
-    std::function<void()> arrange;
-    std::vector<std::string> first_lines;
-  } cases[] = {
-      {"coordinates file unwritable", kLat, [&] { fs::create_directories(dir / "pr_data.vtd" / "x"); },
+  const std::tuple<const char*, std::function<void()>, std::vector<std::string>> cases[] = {
+      {"coordinates file unwritable", [&] { fs::create_directories(dir / "pr_data.vtd" / "x"); },
        {"ERROR saving pr_data.vtd"}},
-      {"session folder blocked by a file", kLat, [&] { WriteFileBytes(Session(), {1}); },
+      {"session folder blocked by a file", [&] { WriteFileBytes(Session(), {1}); },
        {"ERROR creating session folder " + Session().string() + ": Not a directory", high, "ERROR saving package 0"}},
-      {"latitude 70", 70, [&] { fs::create_directories(Session() / PackageName("0101", 0)); },
+      {"latitude 70", [&] { st.geoyi = 70, fs::create_directories(Session() / PackageName("0101", 0)); },
        {"ERROR saving package 0", high}},
   };
   ASSERT_EQ(SolarDay(15, deg2rad(70.0)).steps, 0);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
+  for (const auto& [label, arrange, first_lines] : cases) {
+    SCOPED_TRACE(label);
     Fresh("T1", true);
     WritePngRgb(dir / "0101.png", 200, 200, [](int x, int y) { return x + y == 0 ? 9000u : 1000u; });
     Scan();
-    st.geoyi = c.lat;
-    c.arrange();
+    arrange();
     Run();
     auto lines = rec().console();
-    lines.resize(std::min(lines.size(), c.first_lines.size()));
-    EXPECT_EQ(lines, c.first_lines);
+    lines.resize(std::min(lines.size(), first_lines.size()));
+    EXPECT_EQ(lines, first_lines);
     ASSERT_EQ(rec().completions().size(), 1u);
     EXPECT_TRUE(rec().completions()[0].finderror);
-    ExpectReleased();
   }
 }
 
-TEST_F(RunTest, AStopWritesNothingFurtherAndSaysNothingFurther) {
+// A stop at any point writes nothing further and makes no further call.
+// The run stopped only in its completion dialog has made every file, the
+// last packages of a sector before its elevation image.
+TEST_F(RunTest, AStopWritesNothingFurtherAndACompleteRunWritesAllInOrder) {
   MakeProject(dir.path(), 1, 2, 120);
   const int32_t total = DaylightSteps(deg2rad(kLat));
   const struct {
     std::string label, call;
     int nth;  // stop at the nth call of that kind
   } points[] = {
-      {"at the progress reset", "progress", 1},
-      {"at the first hour step", "progress", 2},
       {"at January's last step, before package 0", "progress", 1 + SolarDay(15, deg2rad(kLat)).steps},
-      {"mid-year", "progress", 1 + total / 2},
       {"at the sector's last step, before packages 11-15", "progress", 1 + total},
       {"during the second sector's preliminaries", "status", 3},
-      {"at the last step of the run", "progress", 1 + 2 * total},
       {"in the completion dialog", "completion", 1},
   };
   for (const auto& p : points) {
     SCOPED_TRACE(p.label);
     Fresh(std::string("S").append(std::to_string(&p - points)));
     Scan();
+    rec().progress_calls = 0;          // the scan resets the bar too
+    st.finderror = st.glbwarning = 1;  // both flags start every run cleared
     int count = 0;
     std::map<std::string, Entry> at_stop;
     rec().on_call = [&](const std::string& call) {
@@ -273,10 +200,16 @@ TEST_F(RunTest, AStopWritesNothingFurtherAndSaysNothingFurther) {
     EXPECT_EQ(rec().calls_after_stop, 0);
     for (const auto& [name, e] : at_stop) EXPECT_NE(name[0], '.') << "unfinished file " << name;
     EXPECT_EQ(rec().completions().size(), p.call == "completion" ? 1u : 0u);
-    ExpectReleased();
   }
-  EXPECT_FALSE(fs::exists(dir / "SessionS2" / PackageName("0101", 0)));
-  EXPECT_FALSE(fs::exists(dir / "SessionS6" / "0102.png"));
+  EXPECT_EQ(rec().progress_calls, 1 + 2 * total);
+  EXPECT_EQ(Names(), OutputNames({"0101", "0102"}));
+  const auto files = Listing(Session());
+  for (int p = 11; p < 16; ++p)
+    EXPECT_LE(files.at(PackageName("0102", p)).mtime_ns,
+              files.at(p < 15 ? PackageName("0102", p + 1) : "0102.png").mtime_ns);
+  int w = 0, h = 0;
+  EXPECT_EQ(ReadPngValues(Session() / "0102.png", w, h), ReadPngValues(dir / "0102.png", w, h));
+  EXPECT_FALSE(rec().completions()[0].finderror || rec().completions()[0].glbwarning || !rec().boxes().empty());
 }
 
 // A neighbour deleted since the scan is absent, silently; one of another
@@ -288,38 +221,34 @@ TEST_F(RunTest, AStopWritesNothingFurtherAndSaysNothingFurther) {
 TEST_F(RunTest, RastersChangedSinceTheScan) {
   const std::string warn = "Warning! error loading additional data\n Results could be corrupt or not enough accurate";
   const std::string fatal = "Fatal error loading data\n We are sorry but the application can't go on.";
-  const struct {
-    const char* label;
-    std::string raster;  // changed
-    bool resized;        // else deleted
-    int code, boxes;
-    std::string box;
-  } cases[] = {
+  // Which raster changes, resized (else deleted); the run's exit code, its
+  // boxes and the start of the last one.
+  const std::tuple<const char*, std::string, bool, int, size_t, std::string> cases[] = {
       {"neighbour deleted", "0203", false, 0, 0, ""},
       {"neighbour of another size", "0203", true, 0, 1, warn},
       {"centre deleted", "0303", false, 1, 1, "Fatal Error Loading Data.\n We are sorry"},
       {"centre of another size", "0303", true, -1, 2, fatal},
   };
   std::map<std::string, std::vector<uint8_t>> without;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
-    Fresh(std::string("T").append(std::to_string(&c - cases)), true);
+  for (const auto& [label, changed, resized, code, box_count, box] : cases) {
+    SCOPED_TRACE(label);
+    Fresh("T1", true);
     MakeProject(dir.path(), 3, 3, 120);
     st.shade_threads = 2;
-    Scan(c.code ? std::vector<std::string>{"0202", "0303"} : std::vector<std::string>{"0303"});
-    const fs::path raster = dir / (c.raster + ".png");
+    Scan(code ? std::vector<std::string>{"0202", "0303"} : std::vector<std::string>{"0303"});
+    const fs::path raster = dir / (changed + ".png");
     fs::remove(raster);
-    if (c.resized) WritePngRgb(raster, 150, 120, [](int, int) { return 1000u; });
-    EXPECT_EQ(Run(), c.code);
+    if (resized) WritePngRgb(raster, 150, 120, [](int, int) { return 1000u; });
+    EXPECT_EQ(Run(), code);
     const auto boxes = rec().boxes();
-    ASSERT_EQ(static_cast<int>(boxes.size()), c.boxes);
-    EXPECT_TRUE(boxes.empty() || boxes.back().text.rfind(c.box, 0) == 0) << boxes.back().text;
-    EXPECT_EQ(Names(), OutputNames({c.code ? "0202" : "0303"}));
+    ASSERT_EQ(boxes.size(), box_count);
+    EXPECT_TRUE(boxes.empty() || boxes.back().text.rfind(box, 0) == 0) << boxes.back().text;
+    EXPECT_EQ(Names(), OutputNames({code ? "0202" : "0303"}));
     EXPECT_EQ(SessionProblems(Session()), std::vector<std::string>{});
-    EXPECT_EQ(rec().completions().size(), c.code ? 0u : 1u);
-    if (c.code) continue;
+    EXPECT_EQ(rec().completions().size(), code ? 0u : 1u);
+    if (code) continue;
     EXPECT_FALSE(rec().completions()[0].finderror);
-    if (!c.resized) without = FolderBytes(Session());
+    if (!resized) without = FolderBytes(Session());
     EXPECT_TRUE(FolderBytes(Session()) == without);
   }
 }
