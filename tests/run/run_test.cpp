@@ -104,6 +104,7 @@ TEST_F(RunTest, RefusalsAndTheLongJobEstimate) {
       {"nothing selected", 2, 120, [&] { rec().ListSelectAll(false); },
        {"There are no selected files to process in the list", "Error", BoxIcon::Warning, BoxButtons::Ok}},
       {"longitude never entered", 2, 120, [] { st.val_long = 2; }, invalid},
+      {"latitude invalid", 2, 120, [] { st.val_lat = 0; }, invalid},
       {"long job cancelled", 4, 6000, [] {},
        {"Warning! Depending the size of your data, selecting too many sectors to process could take long "
         "time.\n We recommend process the data in various steps.\n Estimated time: 17.35 minutes",
@@ -176,9 +177,13 @@ TEST_F(RunTest, AStopWritesNothingFurtherAndACompleteRunWritesAllInOrder) {
     std::string label, call;
     int nth;  // stop at the nth call of that kind
   } points[] = {
+      {"at the progress reset", "progress", 1},
+      {"at the first hour step", "progress", 2},
       {"at January's last step, before package 0", "progress", 1 + SolarDay(15, deg2rad(kLat)).steps},
+      {"mid-year", "progress", 1 + total / 2},
       {"at the sector's last step, before packages 11-15", "progress", 1 + total},
       {"during the second sector's preliminaries", "status", 3},
+      {"at the last step of the run", "progress", 1 + 2 * total},
       {"in the completion dialog", "completion", 1},
   };
   for (const auto& p : points) {
