@@ -32,7 +32,7 @@ run_filter='RunOutputTest.*:RunTest.AStop*:RunTest.Sector0312WritesSeventeenFile
 # The batch driver's threads, its exit after logged errors, random Ctrl-C.
 batch_filter='BatchTest.DryRunRunErrorsAndResume:BatchTest.RandomCtrlC*'
 # The worker and the interface thread: whole runs, questions, Cancel, closing.
-shell_filter='ShellTest.ProjectCommandsAreRefusedDuringARun:ShellTest.Worker*:ShellTest.FatalError*:ShellTest.RunWith*:ShellTest.Closing*:ShellTest.RandomCancels*'
+shell_filter='ShellTest.ProjectCommandsAreRefusedDuringARun:ShellTest.Worker*:ShellTest.FatalError*:ShellTest.RandomCancels*'
 
 # Fails, naming them, when one of the filter's patterns selects no test of
 # the program (or the program cannot list its tests).
