@@ -227,7 +227,8 @@ TEST(ImportArgs, UsageErrorsAndValues) {
 // laid in the UTM zone of the DEM's centre, which the coordinates file holds.
 TEST_F(ImportTest, GeographicDemImportedInItsUtmZoneProcessesAndVerifies) {
   constexpr double kStep = 1e-5, kWest = -1.21, kTop = 40.41;  // late in zone 30
-  WriteDem(dem, Dem{240, 200, kStep, [](int x, int y) { return Hill(x, y, 0, 0) + 0.25; }, "", "EPSG:4326", kWest, kTop});
+  WriteDem(dem, Dem{240, 200, kStep, [](int x, int y) { return Hill(x, y, 0, 0) + 0.25; }, "", "EPSG:4326", kWest,
+                    kTop});
   EXPECT_EQ(RunBatch({"import", "--quiet", (dir / "text.tif").string(), work.string()}).code, 2);
   const BatchChild r = RunBatch({"import", "--size", "120", dem.string(), work.string()});
   ASSERT_EQ(r.code, 0);
