@@ -24,9 +24,10 @@ namespace {
 
 // Records the boxes and dialogs (all shown on the interface thread) and
 // answers every box OK; ending the process throws ProcessExit.
+using Box = std::pair<std::string, BoxIcon>;
+
 class RecordingQtPlatform : public QtPlatform {
  public:
-  using Box = std::pair<std::string, BoxIcon>;
   std::vector<Box> boxes;
   std::vector<std::string> dialogs;  // the title, then every label and edit, a line each
   int ExecDialog(QDialog& dialog) override {
@@ -38,7 +39,8 @@ class RecordingQtPlatform : public QtPlatform {
     return 0;
   }
   void Clear() { boxes.clear(), dialogs.clear(); }
-  [[noreturn]] void ExitProcess(int code) override { throw ProcessExit(code); }
+  std::atomic<int> exit_code{0};
+  [[noreturn]] void ExitProcess(int code) override { throw ProcessExit(exit_code = code); }
 
  protected:
   BoxResult ShowBox(const std::string& text, const std::string&, BoxIcon icon, BoxButtons, bool) override {
@@ -74,7 +76,6 @@ class ShellTest : public ::testing::Test {
   }
   template <class T = QWidget>
   T* Ctl(int id) const { return win->findChild<T*>(QString::number(id)); }
-  QListWidget* Sectors() const { return Ctl<QListWidget>(ctl::kSectorList); }
   int Progress() const { return Ctl<QProgressBar>(ctl::kProgress)->value(); }
   QListWidget* Console() const { return Ctl<QListWidget>(ctl::kConsole); }
   // Serves the interface thread's queue until `done` holds (false after 4 minutes), then once more.
@@ -97,7 +98,6 @@ class ShellTest : public ::testing::Test {
   void Process() { Ctl<QPushButton>(204)->click(); }
   void Cancel() { Ctl<QPushButton>(205)->click(); }
 
-  using Box = RecordingQtPlatform::Box;
   TempDir dir;
   int picks = 0;
   RecordingQtPlatform plat;
@@ -121,19 +121,17 @@ TEST_F(ShellTest, ProjectCommandsAreRefusedDuringARun) {
   ASSERT_TRUE(PumpUntil([&] { return runs > 0; }));
   for (int command : {201, 40004, 202, 204}) win->Command(command);
   ChooseType(1);
-  EXPECT_EQ(picks, 1);  // the opening's only
-  EXPECT_EQ(Sectors()->selectedItems().size(), 0);
-  EXPECT_EQ(st.cu_ext, 0);
-  EXPECT_EQ(Ctl<QComboBox>(ctl::kFileType)->currentIndex(), 0);  // shows the type still in use
+  // The opening's pick only, no selection, and the combo box shows the type still in use.
+  EXPECT_EQ(std::make_tuple(picks, Ctl<QListWidget>(ctl::kSectorList)->selectedItems().size(), st.cu_ext,
+                            Ctl<QComboBox>(ctl::kFileType)->currentIndex()), std::make_tuple(1, 0, 0, 0));
   win->Command(40001);  // File/Exit
   QTest::qWait(20);
   EXPECT_TRUE(st.working == 0 && !win->hThread1.joinable() && !win->isVisible() && !st.pantalla);
   release = true;  // had the close not cancelled it
   ASSERT_TRUE(RunEnded());
-  EXPECT_EQ(runs, 1);
-  EXPECT_TRUE((plat.boxes == std::vector<Box>{{"Process Cancelled", BoxIcon::Info}}));
+  EXPECT_TRUE(runs == 1 && (plat.boxes == std::vector<Box>{{"Process Cancelled", BoxIcon::Info}}));
   ChooseType(1);  // idle again: the commands act; no .tif rasters there
-  EXPECT_EQ(Sectors()->count(), 0);
+  EXPECT_EQ(Ctl<QListWidget>(ctl::kSectorList)->count(), 0);
   EXPECT_EQ(Console()->item(Console()->count() - 1)->text(), "WARNING: There are no files to process in the directory");
 }
 
@@ -180,10 +178,9 @@ TEST_F(ShellTest, RandomCancelsLeaveNothingBehindAndARerunCompletes) {
   EXPECT_GE(StopStress(12, span, start, stop), 4);
   Process();
   ASSERT_TRUE(RunEnded());
-  ASSERT_EQ(plat.dialogs.size(), 1u);
-  EXPECT_TRUE(plat.dialogs[0].starts_with("Work Done!") && Contains(plat.dialogs[0], "/Sessioncx\n") &&
-              plat.dialogs[0].ends_with("\nNo Errors logged during the process"))
-      << plat.dialogs[0];
+  EXPECT_TRUE(plat.dialogs.size() == 1 && plat.dialogs[0].starts_with("Work Done!\n") &&
+              plat.dialogs[0].ends_with("/Sessioncx\nNo Errors logged during the process"))
+      << ::testing::PrintToString(plat.dialogs);
   EXPECT_EQ(Progress(), 100);
   EXPECT_TRUE(FolderBytes(SessionFolder()) == reference);
 }
@@ -192,7 +189,7 @@ TEST_F(ShellTest, RandomCancelsLeaveNothingBehindAndARerunCompletes) {
 // when a Cancel comes counts as declined, and never holds the Cancel up.
 // A fatal error on the way out is still shown: the program ends right after.
 TEST_F(ShellTest, WorkerBoxesDuringACancel) {
-  std::atomic<int> first{-1}, second{-1}, exit_code{0};
+  std::atomic<int> first{-1}, second{-1};
   std::atomic<bool> go{false};
   win->run_body = [&] {
     auto ask = [](const char* text) {
@@ -201,18 +198,14 @@ TEST_F(ShellTest, WorkerBoxesDuringACancel) {
     first = ask("Proceed?");
     while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     second = ask("Estimated time");  // nobody serves the queue until Cancel
-    try {
-      FatalBox("Fatal error loading data", "Error", true, -1);
-    } catch (const ProcessExit& e) {
-      exit_code = e.code;
-    }
+    EXPECT_THROW(FatalBox("Fatal error loading data", "Error", true, -1), ProcessExit);
   };
   Process();
   ASSERT_TRUE(PumpUntil([&] { return first != -1; }));
   go = true;
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   Cancel();
-  EXPECT_EQ(std::make_tuple(first.load(), second.load(), exit_code.load()), std::make_tuple(1, 0, -1));
+  EXPECT_EQ(std::make_tuple(first.load(), second.load(), plat.exit_code.load()), std::make_tuple(1, 0, -1));
   EXPECT_TRUE((plat.boxes == std::vector<Box>{{"Proceed?", BoxIcon::Warning},
                                               {"Fatal error loading data", BoxIcon::Error},
                                               {"Process Cancelled", BoxIcon::Info}}));
