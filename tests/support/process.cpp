@@ -11,11 +11,15 @@
 
 #include "support/support.h"
 
+namespace {
+
 fs::path BatchExe() {
   const char* bin = std::getenv("VDB_BINARY_DIR");  // unset when run by hand from build/tests
   const fs::path build = bin ? fs::path(bin) : fs::read_symlink("/proc/self/exe").parent_path().parent_path();
   return build / "src/batch/veltano-batch";
 }
+
+}  // namespace
 
 // The child's output goes to memory files that are read whole while it runs:
 // no pipe can fill up and stall it.

@@ -126,8 +126,6 @@ std::vector<std::string> SessionProblems(const fs::path& session);
 std::set<std::string> OutputNames(const std::vector<std::string>& ids);
 
 // ---- Processes
-// The veltano-batch program of this build.
-fs::path BatchExe();
 
 // veltano-batch in a child process, standard input /dev/null. `out` and
 // `err` hold what it wrote so far, `code` its exit status (128 + signal when

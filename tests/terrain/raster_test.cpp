@@ -68,23 +68,6 @@ TEST_F(RasterTest, EveryColourTypeAndDepthLoadsAsColourValues) {
   EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);
 }
 
-TEST(PixelAccess, ResultSurfacesRectanglesAndFloatRows) {
-  // Result surfaces: zeroed 24-bit, odd widths padded to 4 bytes a row.
-  SurfacePtr s = CreateResultSurface(121, 3);
-  ASSERT_TRUE(s && s->pitch == 364 && SDLGetPixel(s.get(), 120, 2) == 0u);
-  EXPECT_FALSE(CreateResultSurface(0, 10) || CreateResultSurface(65536, 1));
-  // Rectangle colours are 0x00BBGGRR, the top byte ignored, clipped to the surface.
-  Pinta_Rectangulo(s.get(), 0, 0, 121, 3, 0x0000FF);
-  Pinta_Rectangulo(s.get(), 119, 1, 100, 100, 0xABFF3300);
-  EXPECT_EQ(std::vector<uint32_t>({SDLGetPixel(s.get(), 118, 1), SDLGetPixel(s.get(), 119, 0),
-                                   SDLGetPixel(s.get(), 119, 1), SDLGetPixel(s.get(), 120, 2)}),
-            std::vector<uint32_t>({0xFF0000u, 0xFF0000u, 0x0033FFu, 0x0033FFu}));
-  // A neighbour or a test raster need not match the project's width.
-  FloatRaster r{3, 2, {0, 1, 2, 10, 11, 12}};
-  st.proj_w = 2;
-  EXPECT_EQ(TIFGetPixel(&r, 0, 1) + TIFGetPixel(&r, 2, 1), 22.0f);
-}
-
 constexpr uint16_t kLzw = COMPRESSION_LZW, kDeflate = COMPRESSION_ADOBE_DEFLATE;
 constexpr uint16_t kMinIsBlack = PHOTOMETRIC_MINISBLACK, kInt = SAMPLEFORMAT_INT, kUint = SAMPLEFORMAT_UINT,
                    kFloat = SAMPLEFORMAT_IEEEFP;
