@@ -68,7 +68,7 @@ TEST_F(RunOutputTest, EncodedBytesTurnsAndFinalPixels) {
 // file as it was and leaves no temporary file; one
 // that fits replaces the file whole.
 TEST_F(RunOutputTest, FullDiskFailsEachFileAloneAndKeepsThePreviousOne) {
-  SurfacePtr small = RandomSurface(4, 4, 1), big = RandomSurface(200, 200, 2);
+  SurfacePtr small = RandomSurface(4, 4, 1), big = RandomSurface(200, 200, 2), mid = RandomSurface(40, 40, 3);
   const fs::path kept = dir / "kept.png", replaced = dir / "replaced.vtp";
   WriteFileBytes(kept, {1, 2, 3});
   WriteFileBytes(replaced, {4, 5, 6});
@@ -77,18 +77,19 @@ TEST_F(RunOutputTest, FullDiskFailsEachFileAloneAndKeepsThePreviousOne) {
   rlimit limit{};
   getrlimit(RLIMIT_FSIZE, &limit);
   const rlimit saved = limit;
-  limit.rlim_cur = 4096;
+  limit.rlim_cur = 1024;  // under the 4 KiB a stream buffers: a mid-sized file fails only when closed
   const auto xfsz = signal(SIGXFSZ, SIG_IGN);
   setrlimit(RLIMIT_FSIZE, &limit);
   {
     RunOutput out(2);
     ASSERT_TRUE(out.Add(kept.string(), big.get(), RunOutput::kElevation));
+    ASSERT_TRUE(out.Add((dir / "mid.vtp").string(), mid.get(), 5));
     ASSERT_TRUE(out.Add(replaced.string(), small.get(), 3));
     EXPECT_TRUE(out.Commit(true));
   }
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, xfsz);
-  EXPECT_EQ(plat.console(), std::vector<std::string>{"ERROR saving elev png"});
+  EXPECT_EQ(plat.console(), (std::vector<std::string>{"ERROR saving elev png", "ERROR saving package 5"}));
   EXPECT_EQ(st.finderror, 1);
   const auto after = Listing(dir.path());
   EXPECT_EQ(after.size(), 3u) << "no other file, no temporary left behind";
