@@ -66,12 +66,6 @@ Result Import(const std::vector<std::string>& args, std::function<bool()> stop =
   return r;
 }
 
-std::set<std::string> Names(const fs::path& dir) {
-  std::set<std::string> out;
-  for (const auto& [name, entry] : Listing(dir)) out.insert(name);
-  return out;
-}
-
 float At(const FloatRasterPtr& s, int x, int y) { return s->samples[static_cast<size_t>(y) * s->width + x]; }
 
 class ImportTest : public StateTest {

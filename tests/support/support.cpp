@@ -83,6 +83,12 @@ std::map<std::string, Entry> Listing(const fs::path& dir) {
   return out;
 }
 
+std::set<std::string> Names(const fs::path& dir) {
+  std::set<std::string> out;
+  for (const auto& [name, entry] : Listing(dir)) out.insert(name);
+  return out;
+}
+
 std::map<std::string, std::vector<uint8_t>> FolderBytes(const fs::path& dir) {
   std::map<std::string, std::vector<uint8_t>> out;
   std::error_code ec;

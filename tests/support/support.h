@@ -117,6 +117,8 @@ struct Entry {
   bool operator==(const Entry&) const = default;
 };
 std::map<std::string, Entry> Listing(const fs::path& dir);
+// The names in a folder.
+std::set<std::string> Names(const fs::path& dir);
 std::map<std::string, std::vector<uint8_t>> FolderBytes(const fs::path& dir);
 // Problems of a session folder, one line each: a leftover temporary file, an
 // entry that is not a regular file, a file that does not start as a package
